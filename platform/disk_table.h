@@ -1,0 +1,47 @@
+// The disk table: whole disks of /sys/block, numbered in name order. Disk
+// index N everywhere in the program is entry N of this table.
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace nuvarin::platform {
+
+struct SysDisk {
+  std::string name;                 // "sda", "nvme0n1", "loop3"
+  std::filesystem::path devicePath; // "/dev/sda"
+  uint64_t devnum = 0;              // major:minor as a dev_t
+};
+
+struct SysPartition {
+  std::string name;                 // "sda1"
+  std::filesystem::path devicePath; // "/dev/sda1"
+  uint32_t number = 0;              // the kernel's partition number
+  uint64_t start = 0;               // first sector, in 512-byte units as sysfs gives it
+  uint64_t size = 0;                // length, in 512-byte units
+  uint64_t devnum = 0;
+};
+
+// Tests point the layer at a fake tree ("<root>/block/<disk>/...") and a
+// fake /dev. Empty paths restore "/sys" and "/dev".
+void SetSysfsRoot(const std::filesystem::path& root);
+void SetDevRoot(const std::filesystem::path& root);
+std::filesystem::path SysfsRoot();
+std::filesystem::path DevRoot();
+
+// Whole disks (sd*, vd*, nvme*n*, mmcblk*, hd*, xvd*, and loop devices with a
+// backing file), sorted by name. Rebuilt on every call.
+std::vector<SysDisk> ListWholeDisks();
+// Device path of disk index N of the current table.
+int32_t DiskDevicePath(uint32_t index, std::filesystem::path& out);
+// Partitions of one whole disk, ordered by start sector.
+std::vector<SysPartition> ListPartitions(const std::string& diskName);
+// The partition of disk `index` that starts at `startSector` (in the disk's
+// 512-byte units), if any.
+std::optional<SysPartition> FindPartitionAt(uint32_t index, uint64_t startSector);
+// Reads a small sysfs attribute; empty when missing.
+std::string ReadSysAttribute(const std::filesystem::path& file);
+
+}  // namespace nuvarin::platform
