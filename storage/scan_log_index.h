@@ -10,6 +10,12 @@
 
 namespace nuvarin {
 
+// Log names: prefix + area start sector + local date and time, as
+// "Fast_%lld_%d%d%d%d%2d" (year, month, day, hour, minute; no separators, the
+// minute padded to width 2 with a space). Prefixes: "Fast_", "Pro_Fat_",
+// "Pro_Ntfs_", "File_Type_".
+std::string MakeLogName(const char* prefix, uint64_t startSector);
+
 // Five resume values of a deep scan; their meaning belongs to the deep scan.
 using ResumeState = std::array<uint64_t, 5>;
 
