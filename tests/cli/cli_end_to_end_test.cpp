@@ -1,0 +1,104 @@
+// The nuvarin command line end to end, on images made by real tools.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/test_support.h"
+
+namespace nuvarin::test {
+namespace {
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(std::filesystem::exists(Nuvarin())) << Nuvarin(); }
+  static std::string Nuvarin() { return BuiltProgram("cli/nuvarin").string(); }
+  CommandResult Run(const std::string& args) {
+    return RunCommand("XDG_DATA_HOME=" + ShellQuote(dir_.path().string()) + " " + ShellQuote(Nuvarin()) + " " +
+                      args + " </dev/null");
+  }
+  TempDir dir_{"nuvarin-cli"};
+};
+
+TEST_F(CliTest, Ext4ImageScansToAnEmptyResult) {
+  ASSERT_TRUE(HaveTool("mkfs.ext4"));
+  std::string img = (dir_ / "ext4.img").string();
+  ASSERT_EQ(RunCommand("truncate -s 8M " + ShellQuote(img) + " && mkfs.ext4 -q -F " + ShellQuote(img)).exitCode, 0);
+
+  CommandResult info = Run("info " + ShellQuote(img));
+  EXPECT_EQ(info.exitCode, 0) << info.output;
+  EXPECT_NE(info.output.find("Holds:       ext"), std::string::npos) << info.output;
+  EXPECT_NE(info.output.find("Sectors:     16384"), std::string::npos) << info.output;
+
+  CommandResult scan = Run("scan " + ShellQuote(img) + " --mode deleted");
+  EXPECT_EQ(scan.exitCode, 0) << scan.output;
+  EXPECT_NE(scan.output.find("Found 0 files"), std::string::npos) << scan.output;
+
+  CommandResult json = Run("scan " + ShellQuote(img) + " --json");
+  EXPECT_EQ(json.exitCode, 0) << json.output;
+  EXPECT_NE(json.output.find("[]"), std::string::npos) << json.output;
+
+  std::string out = (dir_ / "out").string();
+  CommandResult recover = Run("recover " + ShellQuote(img) + " --to " + ShellQuote(out));
+  EXPECT_EQ(recover.exitCode, 0) << recover.output;
+  EXPECT_NE(recover.output.find("Recovered 0 of 0 files"), std::string::npos) << recover.output;
+}
+
+TEST_F(CliTest, ScanningNeverWritesTheSource) {
+  std::string img = (dir_ / "ext4.img").string();
+  ASSERT_EQ(RunCommand("truncate -s 4M " + ShellQuote(img) + " && mkfs.ext4 -q -F " + ShellQuote(img)).exitCode, 0);
+  std::string before = RunCommand("sha256sum < " + ShellQuote(img)).output;
+  ASSERT_EQ(RunCommand("chmod 0444 " + ShellQuote(img)).exitCode, 0);
+  EXPECT_EQ(Run("scan " + ShellQuote(img)).exitCode, 0);
+  EXPECT_EQ(RunCommand("sha256sum < " + ShellQuote(img)).output, before);
+}
+
+struct BadCase {
+  const char* name;
+  const char* setup;  // shell run in the temp folder first
+  const char* args;   // "%D" stands for the temp folder
+  int exitCode;
+  const char* message;  // part of what the user reads
+};
+
+const BadCase kBadCases[] = {
+    {"missing target", "", "scan %D/nothing.img", 1, "No such file or directory"},
+    {"folder as target", "mkdir -p %D/folder", "scan %D/folder", 1, "is a folder"},
+    {"1000-byte image", "head -c 1000 /dev/urandom > %D/tiny.img", "scan %D/tiny.img", 1, "at least 16 KiB"},
+    {"empty image", ": > %D/empty.img", "info %D/empty.img", 1, "at least 16 KiB"},
+    {"random bytes in fast mode", "head -c 65536 /dev/urandom > %D/rnd.img", "scan %D/rnd.img", 1,
+     "no NTFS, FAT or ext file system"},
+    {"no target", "", "scan", 2, "exactly one TARGET"},
+    {"unknown mode", "head -c 65536 /dev/zero > %D/z.img", "scan %D/z.img --mode quick", 2, "unknown mode"},
+    {"unknown group", "head -c 65536 /dev/zero > %D/z.img", "scan %D/z.img --types pictures", 2,
+     "unknown file type group"},
+    {"unknown option", "", "scan x --fast", 2, "unknown option"},
+    {"recover without --to", "head -c 65536 /dev/zero > %D/z.img", "recover %D/z.img", 2, "--to DIR"},
+    {"unknown command", "", "undelete x", 2, "unknown command"},
+};
+
+std::string Expand(std::string text, const std::string& dir) {
+  for (size_t p; (p = text.find("%D")) != std::string::npos;) text.replace(p, 2, dir);
+  return text;
+}
+
+TEST_F(CliTest, BadInputGivesAClearErrorAndExitCode) {
+  for (const BadCase& c : kBadCases) {
+    SCOPED_TRACE(c.name);
+    if (*c.setup) ASSERT_EQ(RunCommand(Expand(c.setup, dir_.path().string())).exitCode, 0);
+    CommandResult r = Run(Expand(c.args, dir_.path().string()));
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.output;
+    EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("terminate called"), std::string::npos) << r.output;
+  }
+}
+
+TEST_F(CliTest, HelpListsTheCommands) {
+  CommandResult r = Run("--help");
+  EXPECT_EQ(r.exitCode, 0);
+  for (const char* word : {"info", "scan", "recover", "disks", "image"}) {
+    EXPECT_NE(r.output.find(word), std::string::npos) << word;
+  }
+}
+
+}  // namespace
+}  // namespace nuvarin::test
