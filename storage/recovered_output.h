@@ -50,7 +50,8 @@ class RecoveredFileWriter {
   // 0, or the open error (already reported).
   int32_t Open();
   // Appends bytes (never more than the size in total); returns the callback's
-  // non-zero answer or a write error (reported).
+  // non-zero answer or a write error (reported). The write that completes the
+  // file makes its 100 % report; Finish then reports nothing more.
   int32_t Write(const void* data, size_t length);
   // Appends zeros (sparse runs).
   int32_t WriteZeros(uint64_t length);
@@ -70,7 +71,8 @@ class RecoveredFileWriter {
   uint64_t size_;
   uint64_t written_ = 0;
   platform::FileHandle handle_ = platform::kInvalidHandle;
-  bool reportedEnd_ = false;
+  bool reportedEnd_ = false;  // the one 100 % report of this file was made
+  int32_t endError_ = 0;       // its error code
 };
 
 }  // namespace nuvarin
