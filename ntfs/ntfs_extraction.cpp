@@ -1,0 +1,224 @@
+#include "ntfs/ntfs_extraction.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "platform/error_codes.h"
+#include "platform/file_io.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "storage/byte_reader.h"
+#include "storage/file_type_groups.h"
+#include "storage/recovered_output.h"
+
+namespace nuvarin {
+
+NtfsCopyResult CopyNtfsData(const FoundItem& item, const SectorDevice& device, uint32_t bps,
+                            const NtfsDataLookup& lookup, NtfsDataSink& sink) {
+  NtfsCopyResult result;
+  auto fail = [&](int32_t code) {
+    result.code = code;
+    return result;
+  };
+  auto sinkStop = [&](int32_t code) {
+    result.code = code;
+    result.fromSink = true;
+    return result;
+  };
+  const uint64_t target = sink.Target();
+
+  std::vector<uint8_t> value;
+  int32_t rc = lookup.residentData(item.entrySector, value);
+  if (rc == kOk) {
+    result.resident = true;
+    size_t n = static_cast<size_t>(std::min<uint64_t>(target, value.size()));
+    if (n > 0 && (rc = sink.Put(value.data(), n)) != kOk) return sinkStop(rc);
+    return result;
+  }
+  if (rc != kErrNoResidentData) return fail(rc);
+
+  std::vector<DataRun> runs;
+  rc = lookup.dataRuns(item.entrySector, runs);
+  if (rc != kOk) return fail(rc);
+  if (target == 0) return result;
+  const uint64_t clusterSize = item.clusterSize;
+  if (bps == 0 || clusterSize == 0 || clusterSize == kNoClusterSize || clusterSize % bps != 0)
+    return fail(kErrInvalidParameter);
+
+  std::vector<uint8_t> chunk(kExtractChunkBytes);
+  uint64_t remaining = target;
+  int64_t lcn = 0;
+  for (const DataRun& run : runs) {
+    if (remaining == 0) break;
+    if (!CheckedAdd(lcn, run.lcnDelta, lcn)) return fail(kErrInvalidParameter);
+    uint64_t runBytes;
+    if (!CheckedMul(clusterSize, run.clusterCount, runBytes)) return fail(kErrInvalidParameter);
+    if (runBytes == 0) continue;
+    if (run.sparse) {
+      uint64_t zeros = std::min(runBytes, remaining);
+      if ((rc = sink.PutZeros(zeros)) != kOk) return sinkStop(rc);
+      remaining -= zeros;
+      continue;
+    }
+    uint64_t byteOffset, start;
+    if (lcn < 0 || !CheckedMul(clusterSize, static_cast<uint64_t>(lcn), byteOffset) ||
+        !CheckedAdd(item.volumeStartSector, byteOffset / bps, start))
+      return fail(kErrInvalidParameter);
+    uint64_t sectorsDone = 0;
+    while (runBytes > 0 && remaining > 0) {
+      uint64_t sectors = std::min<uint64_t>(runBytes, kExtractChunkBytes) / bps;
+      uint64_t got = 0;
+      int32_t readRc = ReadSectors(sectors, device, chunk.data(), start + sectorsDone, bps, got);
+      uint64_t bytes = got * bps;
+      runBytes -= std::min(runBytes, bytes);
+      sectorsDone += got;
+      size_t put = static_cast<size_t>(std::min(bytes, remaining));
+      if (put > 0) {
+        if ((rc = sink.Put(chunk.data(), put)) != kOk) return sinkStop(rc);
+        remaining -= put;
+      }
+      if (readRc != kOk) return fail(readRc);
+      if (got == 0) return fail(kErrReadFault);
+    }
+  }
+  return result;
+}
+
+namespace {
+
+class RecoverSink final : public NtfsDataSink {
+ public:
+  explicit RecoverSink(RecoveredFileWriter& writer, uint64_t size) : writer_(writer), size_(size) {}
+  uint64_t Target() const override { return size_; }
+  int32_t Put(const uint8_t* data, size_t length) override { return writer_.Write(data, length); }
+  int32_t PutZeros(uint64_t length) override { return writer_.WriteZeros(length); }
+
+ private:
+  RecoveredFileWriter& writer_;
+  uint64_t size_;
+};
+
+class PreviewSink final : public NtfsDataSink {
+ public:
+  PreviewSink(platform::FileHandle file, uint8_t* buffer, uint64_t target, ShortCallback callback, void* context)
+      : file_(file), buffer_(buffer), target_(target), callback_(callback), context_(context) {}
+  uint64_t Target() const override { return target_; }
+  int32_t Put(const uint8_t* data, size_t length) override {
+    length = static_cast<size_t>(std::min<uint64_t>(length, target_ - done_));
+    if (file_ != platform::kInvalidHandle) {
+      int32_t rc = platform::WriteAll(file_, data, length);
+      if (rc != kOk) return rc;
+    } else {
+      std::memcpy(buffer_ + done_, data, length);
+      copied_ += length;
+    }
+    done_ += length;
+    return Report();
+  }
+  int32_t PutZeros(uint64_t length) override {
+    static const uint8_t kZeros[4096] = {};
+    length = std::min(length, target_ - done_);
+    while (length > 0) {
+      size_t piece = static_cast<size_t>(std::min<uint64_t>(length, sizeof(kZeros)));
+      if (file_ != platform::kInvalidHandle) {
+        int32_t rc = platform::WriteAll(file_, kZeros, piece);
+        if (rc != kOk) return rc;
+      } else {
+        std::memset(buffer_ + done_, 0, piece);
+        copied_ += piece;
+      }
+      done_ += piece;
+      length -= piece;
+    }
+    return Report();
+  }
+  uint64_t Copied() const { return copied_; }
+
+ private:
+  int32_t Report() {
+    if (!callback_) return kOk;
+    int32_t percent = target_ ? static_cast<int32_t>(done_ * 100 / target_) : 100;
+    return callback_(context_, percent, 0);
+  }
+  platform::FileHandle file_;
+  uint8_t* buffer_;
+  uint64_t target_;
+  uint64_t done_ = 0;
+  uint64_t copied_ = 0;
+  ShortCallback callback_;
+  void* context_;
+};
+
+bool ListHas(const char* list, const std::string& extension) {
+  return !extension.empty() && std::string_view(list).find(extension) != std::string_view::npos;
+}
+
+}  // namespace
+
+int32_t RecoverNtfsFile(const FoundItem& item, const std::filesystem::path& path, const SectorDevice& device,
+                        uint32_t bytesPerSector, const NtfsDataLookup& lookup, FileCallback callback,
+                        void* context) {
+  RecoveredFileWriter writer(callback, context, path, item.size);
+  int32_t rc = writer.Open();
+  if (rc != kOk) return rc;
+  RecoverSink sink(writer, item.size);
+  NtfsCopyResult copy = CopyNtfsData(item, device, bytesPerSector, lookup, sink);
+  if (copy.fromSink) return copy.code;
+  if (copy.code > 0) return writer.Fail(copy.code);
+  if (copy.code < 0) return copy.code;
+  // Runs that end before the size leave the file short: reported as a read fault.
+  return writer.Finish(kErrReadFault);
+}
+
+std::filesystem::path PreviewTargetPath(const FoundItem& item, const std::filesystem::path& folder) {
+  std::string ext = platform::AsciiLower(NameExtension(item.Name()));
+  std::filesystem::path target;
+  if (ListHas(kPreviewDocumentList, ext))
+    target = folder / SafeComponentName(item.Name());
+  else if (ListHas(kPhotoList, ext))
+    target = folder / "tmp.jpg";
+  else if (ListHas(kAudioList, ext) || ListHas(kVideoList, ext))
+    target = folder / "tmp.avi";
+  if (target.native().size() >= 260) target.clear();
+  return target;
+}
+
+int32_t PreviewNtfsItem(const FoundItem* item, std::filesystem::path& outPath, uint8_t* buffer,
+                        uint32_t& bufferSize, ShortCallback callback, void* context, const SectorDevice& device,
+                        uint32_t bytesPerSector, const NtfsDataLookup& lookup) {
+  uint32_t capacity = buffer ? bufferSize : 0;
+  bufferSize = 0;
+  if (!item) return kErrInvalidParameter;
+  std::filesystem::path folder = platform::ScanLogRoot();
+  std::filesystem::path target = PreviewTargetPath(*item, folder);
+  platform::FileHandle file = platform::kInvalidHandle;
+  uint64_t wanted = item->size;
+  if (!target.empty()) {
+    platform::CreateFolders(folder);
+    std::error_code ec;
+    std::filesystem::remove(target, ec);
+    int32_t rc = platform::OpenReadWrite(target, file, true);
+    if (rc != kOk) return rc;
+    outPath = target;
+  } else {
+    wanted = std::min<uint64_t>(wanted, capacity);
+  }
+  PreviewSink sink(file, buffer, wanted, callback, context);
+  NtfsCopyResult copy = CopyNtfsData(*item, device, bytesPerSector, lookup, sink);
+  int32_t rc = copy.code;
+  if (rc == kOk && wanted == 0 && callback) rc = callback(context, 100, 0);
+  if (rc > 0 && callback) callback(context, 100, rc);
+  if (file != platform::kInvalidHandle) {
+    platform::Close(file);
+    if (rc != kOk) {
+      std::error_code ec;
+      std::filesystem::remove(target, ec);
+      outPath.clear();
+    }
+  }
+  bufferSize = static_cast<uint32_t>(sink.Copied());
+  return rc;
+}
+
+}  // namespace nuvarin
