@@ -61,7 +61,7 @@ struct BadCase {
 };
 
 const BadCase kBadCases[] = {
-    {"missing target", "", "scan %D/nothing.img", 1, "No such file or directory"},
+    {"missing target", "", "scan %D/nothing.img", 1, "cannot find the file"},
     {"folder as target", "mkdir -p %D/folder", "scan %D/folder", 1, "is a folder"},
     {"1000-byte image", "head -c 1000 /dev/urandom > %D/tiny.img", "scan %D/tiny.img", 1, "at least 16 KiB"},
     {"empty image", ": > %D/empty.img", "info %D/empty.img", 1, "at least 16 KiB"},
