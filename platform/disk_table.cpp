@@ -1,8 +1,11 @@
 #include "platform/disk_table.h"
 
+#include <blkid/blkid.h>
 #include <sys/sysmacros.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <fstream>
 #include <mutex>
 
@@ -136,6 +139,65 @@ std::optional<SysPartition> FindPartitionAt(uint32_t index, uint64_t startSector
     if (p.start == startSector) return p;
   }
   return std::nullopt;
+}
+
+uint64_t DiskSize512(const std::string& diskName) {
+  return ParseU64(ReadSysAttribute(SysfsRoot() / "block" / diskName / "size"));
+}
+
+uint32_t DiskLogicalSectorSize(const std::string& diskName) {
+  uint64_t size = ParseU64(ReadSysAttribute(SysfsRoot() / "block" / diskName / "queue" / "logical_block_size"));
+  // Only the sizes real drives use; anything else in the file is not trusted.
+  if (size < 512 || size > 65536 || (size & (size - 1)) != 0) return 512;
+  return static_cast<uint32_t>(size);
+}
+
+std::string DiskModel(const std::string& diskName) {
+  std::string model = ReadSysAttribute(SysfsRoot() / "block" / diskName / "device" / "model");
+  while (!model.empty() && std::isspace(static_cast<unsigned char>(model.back()))) model.pop_back();
+  size_t lead = 0;
+  while (lead < model.size() && std::isspace(static_cast<unsigned char>(model[lead]))) ++lead;
+  return model.substr(lead);
+}
+
+int32_t ReadPartitionTable(const fs::path& diskPath, std::string& tableType, std::vector<TableEntry>& entries) {
+  tableType.clear();
+  entries.clear();
+  errno = 0;
+  blkid_probe pr = blkid_new_probe_from_filename(diskPath.c_str());
+  if (!pr) return errno != 0 ? LastErrorCode() : kErrReadFault;
+  blkid_probe_enable_superblocks(pr, 0);
+  blkid_probe_enable_partitions(pr, 1);
+  blkid_probe_set_partitions_flags(pr, BLKID_PARTS_ENTRY_DETAILS);
+  blkid_partlist list = blkid_probe_get_partitions(pr);
+  if (list) {
+    if (blkid_parttable root = blkid_partlist_get_table(list)) {
+      if (const char* t = blkid_parttable_get_type(root)) tableType = t;
+    }
+    int n = blkid_partlist_numof_partitions(list);
+    // A table holds at most a few hundred entries; more is a damaged table.
+    for (int i = 0; i < n && i < 1024; ++i) {
+      blkid_partition par = blkid_partlist_get_partition(list, i);
+      if (!par) continue;
+      TableEntry e;
+      int number = blkid_partition_get_partno(par);
+      blkid_loff_t start = blkid_partition_get_start(par);
+      blkid_loff_t size = blkid_partition_get_size(par);
+      if (number <= 0 || start < 0 || size <= 0) continue;
+      e.number = static_cast<uint32_t>(number);
+      e.start = static_cast<uint64_t>(start);
+      e.size = static_cast<uint64_t>(size);
+      e.extended = blkid_partition_is_extended(par) != 0;
+      int type = blkid_partition_get_type(par);
+      if (type > 0 && type < 256) e.typeByte = static_cast<uint8_t>(type);
+      if (const char* guid = blkid_partition_get_type_string(par)) {
+        for (const char* c = guid; *c; ++c) e.typeGuid.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(*c))));
+      }
+      entries.push_back(std::move(e));
+    }
+  }
+  blkid_free_probe(pr);
+  return kOk;
 }
 
 }  // namespace nuvarin::platform

@@ -44,4 +44,27 @@ std::optional<SysPartition> FindPartitionAt(uint32_t index, uint64_t startSector
 // Reads a small sysfs attribute; empty when missing.
 std::string ReadSysAttribute(const std::filesystem::path& file);
 
+// Figures sysfs gives without opening the device (no root needed): the length
+// in 512-byte units, the logical sector size (512 when sysfs does not say) and
+// the model text of the drive (empty when none).
+uint64_t DiskSize512(const std::string& diskName);
+uint32_t DiskLogicalSectorSize(const std::string& diskName);
+std::string DiskModel(const std::string& diskName);
+
+// One entry of the partition table as libblkid reads it from the disk itself
+// (the kernel need not have scanned the table).
+struct TableEntry {
+  uint32_t number = 0;
+  uint64_t start = 0;     // 512-byte units
+  uint64_t size = 0;      // 512-byte units
+  uint8_t typeByte = 0;   // MBR partition type; 0 on GPT
+  std::string typeGuid;   // GPT partition type GUID (lower case); empty on MBR
+  bool extended = false;  // an MBR extended container, not a volume
+};
+// Reads the partition table of a disk or image. `tableType` is "dos", "gpt",
+// ... or empty when the disk has no table (then `entries` is empty and the
+// result is still 0). Fails with the open error when the disk cannot be read.
+int32_t ReadPartitionTable(const std::filesystem::path& diskPath, std::string& tableType,
+                           std::vector<TableEntry>& entries);
+
 }  // namespace nuvarin::platform
