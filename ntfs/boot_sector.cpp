@@ -5,7 +5,7 @@
 namespace nuvarin {
 
 uint32_t DecodeSectorsPerCluster(uint8_t value) {
-  if (value < 0x80) return value;
+  if (value <= 0x80) return value;  // 0x80 itself is the plain count 128
   uint32_t shift = 256u - value;
   if (shift >= 32) return 0;
   return 1u << shift;

@@ -10,7 +10,7 @@ constexpr size_t kNtfsBootAreaBytes = 4096;
 
 struct NtfsGeometry {
   uint32_t bytesPerSector = 512;   // 0x0B; 0 on disk means 512
-  uint32_t sectorsPerCluster = 0;  // 0x0D; a byte >= 0x80 stands for 2^(256 - byte)
+  uint32_t sectorsPerCluster = 0;  // 0x0D; a byte above 0x80 stands for 2^(256 - byte)
   uint32_t sectorsPerRecord = 2;   // 2 on 512-byte sectors, else 1
   uint32_t recordSize = 1024;      // bytesPerSector * sectorsPerRecord
   uint64_t volumeStart = 0;        // first sector of the volume on the device
@@ -19,8 +19,9 @@ struct NtfsGeometry {
   uint32_t ClusterBytes() const { return sectorsPerCluster * bytesPerSector; }
 };
 
-// Sectors per cluster of the boot byte at 0x0D: values below 0x80 are the
-// count itself, 0x80 and above a power of two (0xF4 is 4,096 sectors). 0 when
+// Sectors per cluster of the boot byte at 0x0D: values up to 0x80 are the
+// count itself, values above a power of two, 2^(256 - byte) (0xF8 is 256
+// sectors, 128 KiB clusters on 512-byte sectors). 0 when
 // the byte gives no usable count (0, or a shift of 32 or more).
 uint32_t DecodeSectorsPerCluster(uint8_t value);
 

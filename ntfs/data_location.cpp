@@ -127,21 +127,11 @@ int32_t FindAttributeRunsInRecord(const NtfsVolume& v, ByteReader record, uint32
     return kOk;
   }
 
-  // The list's own bytes.
-  Buffer listBytes;
-  int32_t rc = kOk;
-  if (!list.NonResident()) {
-    auto value = list.bytes.sub(0x18, list.bytes.size() - std::min<size_t>(list.bytes.size(), 0x18));
-    if (value) listBytes.assign(value->data(), value->data() + value->size());
-  } else {
-    std::vector<DataRun> listRuns;
-    DecodeRunList(list, listRuns);
-    uint64_t limit = std::min<uint64_t>(list.DataSize(), kMaxAttributeListBytes);
-    listBytes = ReadRunBytes(v, listRuns, limit, rc);
-    if (rc != kOk) return rc;
-  }
+  std::vector<AttributeListEntry> all;
+  int32_t rc = ReadAttributeListEntries(v, list, all);
+  if (rc != kOk) return rc;
   std::vector<AttributeListEntry> entries;
-  for (const AttributeListEntry& e : ParseAttributeList(ByteReader(listBytes.data(), listBytes.size()))) {
+  for (const AttributeListEntry& e : all) {
     // The unnamed stream for data; the one index ($I30) for folders.
     if (e.type == type && (type != kAttrData || e.nameLength == 0)) entries.push_back(e);
   }
@@ -174,6 +164,29 @@ int32_t FindAttributeRunsInRecord(const NtfsVolume& v, ByteReader record, uint32
   }
   if (collected.empty()) return kErrNoAttribute;
   runs.insert(runs.end(), collected.begin(), collected.end());
+  return kOk;
+}
+
+int32_t LoadMftRecord(const NtfsVolume& v, uint64_t lba, std::vector<uint8_t>& buffer) {
+  return LoadRecord(v, lba, buffer);
+}
+
+int32_t ReadAttributeListEntries(const NtfsVolume& v, const AttributeView& list,
+                                 std::vector<AttributeListEntry>& entries) {
+  entries.clear();
+  Buffer listBytes;
+  int32_t rc = kOk;
+  if (!list.NonResident()) {
+    auto value = list.bytes.sub(0x18, list.bytes.size() - std::min<size_t>(list.bytes.size(), 0x18));
+    if (value) listBytes.assign(value->data(), value->data() + value->size());
+  } else {
+    std::vector<DataRun> listRuns;
+    DecodeRunList(list, listRuns);
+    uint64_t limit = std::min<uint64_t>(list.DataSize(), kMaxAttributeListBytes);
+    listBytes = ReadRunBytes(v, listRuns, limit, rc);
+    if (rc != kOk) return rc;
+  }
+  entries = ParseAttributeList(ByteReader(listBytes.data(), listBytes.size()));
   return kOk;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "ntfs/attribute_list.h"
 #include "ntfs/boot_sector.h"
 #include "ntfs/run_list.h"
 #include "storage/byte_reader.h"
@@ -46,6 +47,13 @@ int32_t ResidentDataInRecord(const NtfsGeometry& geometry, ByteReader record, st
 // Data size of the record's first data attribute. The read error, -1 not a
 // record, 87 without a data attribute.
 int32_t ReadDataSize(const NtfsVolume& volume, uint64_t lba, uint64_t& size);
+
+// Reads, tests ("FILE") and fixes up the record at `lba` into `buffer`
+// (resized to kMftReadBytes). 0, -1 not a record, or the read error.
+int32_t LoadMftRecord(const NtfsVolume& volume, uint64_t lba, std::vector<uint8_t>& buffer);
+// Entries of an attribute list attribute, resident or not.
+int32_t ReadAttributeListEntries(const NtfsVolume& volume, const AttributeView& list,
+                                 std::vector<AttributeListEntry>& entries);
 
 // Runs of the $MFT's unnamed data attribute, from record 0 at mftStart.
 int32_t LoadMftRuns(const SectorDevice& device, const NtfsGeometry& geometry, std::vector<DataRun>& runs);

@@ -232,10 +232,36 @@ void CFastNtfsRecovery::ProcessRecord(uint8_t* data, size_t size, uint64_t lba, 
   ApplyFixups(data, size, geometry_);
   const uint32_t number = MftRecordHeader::RecordNumber(r);
 
+  // An extension record belongs to its base record, which is processed itself.
+  if (mode == Mode::kSweep && MftRecordHeader::BaseRecord(r) != 0) return;
+
   FoundItem item{};
   bool have = false;
   uint32_t parent = 0, depth = 0;
   std::string firstName;
+  auto makeFinding = [&](const FileNameValue& fn) {
+    have = true;
+    item.driveLetter = driveLetter_;
+    item.sourceKind = kSourceFastNtfs;
+    item.isFolder = mode == Mode::kFolder ? 1 : 0;
+    item.contentCheck = 1;
+    item.objectId = number;
+    item.clusterSize = geometry_.ClusterBytes();
+    item.creationTime = fn.creationTime;
+    item.accessTime = fn.accessTime;
+    item.modificationTime = fn.modificationTime;
+    item.size = fn.realSize;
+    item.entrySector = lba;
+    item.volumeStartSector = geometry_.volumeStart;
+    item.SetName(fn.name);
+    firstName.assign(item.Name());
+    parent = fn.parentRecord;
+    depth = CollectAncestors(parent);
+    if (mode == Mode::kSweep) item.contentCheck = ContentCheck(r, lba, item.Name());
+  };
+  bool haveList = false, haveDataSize = false;
+  AttributeView list;
+  uint64_t dataSize = 0;
   AttributeWalk walk(r, WalkRule::DeletedScan());
   AttributeView a;
   while (walk.Next(a)) {
@@ -247,33 +273,47 @@ void CFastNtfsRecovery::ProcessRecord(uint8_t* data, size_t size, uint64_t lba, 
         return;
       }
       if (number <= kLastSystemRecord) continue;
-      if (!have) {
-        have = true;
-        item.driveLetter = driveLetter_;
-        item.sourceKind = kSourceFastNtfs;
-        item.isFolder = mode == Mode::kFolder ? 1 : 0;
-        item.contentCheck = 1;
-        item.objectId = number;
-        item.clusterSize = geometry_.ClusterBytes();
-        item.creationTime = fn.creationTime;
-        item.accessTime = fn.accessTime;
-        item.modificationTime = fn.modificationTime;
-        item.size = fn.realSize;
-        item.entrySector = lba;
-        item.volumeStartSector = geometry_.volumeStart;
+      if (!have)
+        makeFinding(fn);
+      else if (fn.nameSpace == kNamespaceWin32)
         item.SetName(fn.name);
-        firstName.assign(item.Name());
-        parent = fn.parentRecord;
-        depth = CollectAncestors(parent);
-        if (mode == Mode::kSweep) item.contentCheck = ContentCheck(r, lba, item.Name());
-      } else if (fn.nameSpace == kNamespaceWin32) {
-        item.SetName(fn.name);
+    } else if (a.type == kAttrData && a.NameLength() == 0) {
+      if (!a.NonResident()) {
+        dataSize = a.ValueLength();
+        haveDataSize = true;
+      } else if (a.Length16() > 0x30) {
+        dataSize = a.DataSize();
+        haveDataSize = true;
       }
-    } else if (a.type == kAttrData && a.NameLength() == 0 && have) {
-      if (!a.NonResident())
-        item.size = a.ValueLength();
-      else if (a.Length16() > 0x30)
-        item.size = a.DataSize();
+      if (have && haveDataSize) item.size = dataSize;
+    } else if (a.type == kAttrAttributeList && !haveList) {
+      list = a;
+      haveList = true;
+    }
+  }
+  // A file whose attributes outgrew its record may keep its name in an
+  // extension record: the attribute list says which.
+  if (!have && haveList && number > kLastSystemRecord) {
+    std::vector<AttributeListEntry> entries;
+    if (ReadAttributeListEntries(Volume(), list, entries) == kOk) {
+      for (const AttributeListEntry& e : entries) {
+        if (e.type != kAttrFileName || e.recordNumber == number) continue;
+        std::vector<uint8_t> extension;
+        if (LoadMftRecord(Volume(), MapRecordToSector(geometry_, mftRuns_, e.recordNumber), extension) != kOk) break;
+        AttributeView fa;
+        FileNameValue fn;
+        if (FindAttribute(ByteReader(extension.data(), geometry_.recordSize), WalkRule::Ancestors(), kAttrFileName,
+                          fa) &&
+            DecodeFileName(fa, fn)) {
+          if (mode == Mode::kFolder && lost) {
+            AppendLostFolder(number);
+            return;
+          }
+          makeFinding(fn);
+          if (haveDataSize) item.size = dataSize;
+        }
+        break;
+      }
     }
   }
   if (!have) {

@@ -25,6 +25,7 @@ struct MftRecordHeader {
   static constexpr size_t kFlags = 0x16;
   static constexpr size_t kBytesInUse = 0x18;
   static constexpr size_t kBytesAllocated = 0x1C;
+  static constexpr size_t kBaseRecord = 0x20;
   static constexpr size_t kRecordNumber = 0x2C;
   static constexpr size_t kUpdateSequenceNumber = 0x30;
   static constexpr size_t kUpdateSequenceArray = 0x32;
@@ -37,6 +38,8 @@ struct MftRecordHeader {
   static uint32_t RecordNumber(ByteReader r) { return r.le32(kRecordNumber); }
   static uint16_t UpdateSequenceNumber(ByteReader r) { return r.le16(kUpdateSequenceNumber); }
   static bool IsDirectory(ByteReader r) { return (Flags(r) & kRecordDirectory) != 0; }
+  // Non-zero in an extension record: the record number of the base record it belongs to.
+  static uint64_t BaseRecord(ByteReader r) { return r.le64(kBaseRecord) & 0x0000FFFFFFFFFFFFull; }
 };
 
 // Reads 8 KiB from `lba` into `buffer` (kMftReadBytes long). Near the end of
