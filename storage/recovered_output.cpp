@@ -1,9 +1,11 @@
 #include "storage/recovered_output.h"
 
 #include <algorithm>
+#include <memory>
 #include <set>
 #include <system_error>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/error_codes.h"
@@ -15,11 +17,12 @@ namespace fs = std::filesystem;
 namespace nuvarin {
 namespace {
 
+// What selects a folder's children, apart from its depth.
+using FolderIdentity = std::tuple<uint32_t, uint16_t, uint32_t>;  // sourceKind, driveLetter, objectId
+
 // Longest name one folder entry may have here, in bytes.
 constexpr size_t kMaxComponentBytes = 255;
-// A folder walk never goes deeper than this below the item it started from;
-// together with the visited set below it ends every walk, even over a folder
-// tree from disk that loops back into itself.
+// A folder walk never goes deeper than this below the item it started from.
 constexpr uint32_t kMaxWalkLevels = 1024;
 
 bool IsCreatedOrExists(int32_t rc) { return rc == kOk || rc == kErrFileExists || rc == kErrAlreadyExists; }
@@ -73,21 +76,42 @@ int32_t RunRecoveryWalk(IFileRecoveryParse& engine, const FoundItem* item, const
   queue.push_back(RecoverQueueEntry{*item, destination});
   fs::path current = destination;
   const int64_t startDepth = std::max<int64_t>(0, SlashCount(destination) - baseDepth);
-  // Folders already read in this walk, by what selects their children.
-  std::set<std::tuple<uint32_t, uint16_t, uint32_t, uint32_t>> walked;
+
+  // The folder tree comes from disk and may loop (a folder listed inside
+  // itself, or inside one of its own subfolders), possibly several times
+  // over. Three bounds keep the walk finite: a folder that is one of its own
+  // ancestors is not entered again (each written folder keeps the chain of
+  // folders above it), a folder whose children were already read at the same
+  // depth is not read twice, and the walk goes at most kMaxWalkLevels down.
+  struct Ancestor {
+    FolderIdentity id;
+    std::shared_ptr<const Ancestor> up;
+  };
+  std::unordered_map<std::string, std::shared_ptr<const Ancestor>> chains;  // by output folder
+  std::set<std::pair<FolderIdentity, uint32_t>> read;
   std::vector<FoundItem> children;
   int32_t result = kOk;
   bool first = true;
   while (!queue.empty()) {
     RecoverQueueEntry entry = std::move(queue.front());
     queue.pop_front();
-    if (!first) current = entry.parentPath / SafeComponentName(entry.item.Name());
+    const FoundItem& folder = entry.item;
+    FolderIdentity id{folder.sourceKind, folder.driveLetter, folder.objectId};
+    std::shared_ptr<const Ancestor> above;
+    if (!first) {
+      current = entry.parentPath / SafeComponentName(folder.Name());
+      auto it = chains.find(entry.parentPath.native());
+      if (it != chains.end()) above = it->second;
+    }
     first = false;
+    bool loops = false;
+    for (const Ancestor* a = above.get(); a && !loops; a = a->up.get()) loops = a->id == id;
+    if (loops) continue;
     int64_t depth = std::max<int64_t>(0, SlashCount(current) - baseDepth);
     if (depth - startDepth > kMaxWalkLevels || depth > 0xFFFFFFFFLL) continue;
-    const FoundItem& folder = entry.item;
-    if (!walked.emplace(folder.sourceKind, folder.driveLetter, static_cast<uint32_t>(depth), folder.objectId).second)
-      continue;
+    if (!read.emplace(id, static_cast<uint32_t>(depth)).second) continue;
+    chains[current.native()] = std::make_shared<const Ancestor>(Ancestor{id, above});
+
     children.clear();
     rc = engine.ReadFolder(&folder, static_cast<uint32_t>(depth), children);
     if (rc != kOk) {
