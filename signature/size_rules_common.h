@@ -44,6 +44,9 @@ struct Chunk {
   uint64_t before;  // bytes of the file before the chunk
   bool stopped;     // a stop sector lies in the chunk
   uint64_t length;  // the running length after the stop-sector test
+  // Where an end-marker search of this file stops: the stop sector of a
+  // stopped chunk (what lies behind it belongs to another file), else the size.
+  size_t searchEnd;
 };
 
 // The common chunked frame. `search(chunk, length)` returns true when the rule
@@ -68,12 +71,13 @@ uint64_t ReadOn(uint64_t cap, Search&& search) {
     if (!st.ReadDeviceSectors(next, n, buffer)) break;
     readSoFar += n;
     if (st.ReportProgress(readSoFar) != 0) break;
-    Chunk chunk{buffer, static_cast<size_t>(n * ss), before, false, length};
+    Chunk chunk{buffer, static_cast<size_t>(n * ss), before, false, length, static_cast<size_t>(n * ss)};
     size_t stop = FindStopSector(buffer, static_cast<size_t>(n));
     if (stop != kNotFound) {
       length += static_cast<uint64_t>(stop) * ss;
       chunk.stopped = true;
       chunk.length = length;
+      chunk.searchEnd = stop * ss;
     }
     uint64_t ruleLength = 0;
     if (search(chunk, ruleLength)) return ruleLength;

@@ -35,7 +35,7 @@ uint32_t TestCab(const uint8_t* p, size_t n) {
 uint64_t SizeZipEnd(const uint8_t* p, size_t n, uint64_t cap) {
   static const uint8_t kEnd[] = {'P', 'K', 5, 6};
   return ReadOn(cap, [&](const Chunk& c, uint64_t& length) {
-    size_t at = FindLastBytes(c.data, c.size, kEnd, 4);
+    size_t at = FindLastBytes(c.data, c.searchEnd, kEnd, 4);
     if (at == kNotFound) return false;
     length = c.before + at + 22;
     return true;
@@ -46,7 +46,7 @@ uint64_t Size7zEnd(const uint8_t* p, size_t n, uint64_t cap) {
   static const uint8_t kHeaderFolder[] = {0x00, 0x07, 0x0B, 0x01, 0x00, 0x01,
                                           0x23, 0x03, 0x01, 0x01, 0x05, 0x5D};
   return ReadOn(cap, [&](const Chunk& c, uint64_t& length) {
-    size_t at = FindLastBytes(c.data, c.size, kHeaderFolder, sizeof(kHeaderFolder));
+    size_t at = FindLastBytes(c.data, c.searchEnd, kHeaderFolder, sizeof(kHeaderFolder));
     if (at == kNotFound) return false;
     length = c.before + at + 27;
     return true;
@@ -57,9 +57,9 @@ uint64_t SizeRarEnd(const uint8_t* p, size_t n, uint64_t cap) {
   static const uint8_t kEndBlock[] = {0xC4, 0x3D, 0x7B, 0x00, 0x40, 0x07, 0x00};
   const uint32_t ss = CarveState::Instance().sectorSize;
   return ReadOn(cap, [&](const Chunk& c, uint64_t& length) {
-    for (size_t at = FindBytes(c.data, c.size, 0, kEndBlock, 7); at != kNotFound;
-         at = FindBytes(c.data, c.size, at + 1, kEndBlock, 7)) {
-      if (IsValidEndMarker(c.data, c.size, at + 7, ss)) {
+    for (size_t at = FindBytes(c.data, c.searchEnd, 0, kEndBlock, 7); at != kNotFound;
+         at = FindBytes(c.data, c.searchEnd, at + 1, kEndBlock, 7)) {
+      if (IsValidEndMarker(c.data, c.searchEnd, at + 7, ss)) {
         length = c.before + at + 7;
         return true;
       }

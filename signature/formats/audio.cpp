@@ -44,7 +44,7 @@ uint64_t SizeId3v1(const uint8_t* p, size_t n, uint64_t cap) {
   bool haveCandidate = false;
   uint64_t candidate = 0;
   uint64_t length = ReadOn(cap, [&](const Chunk& c, uint64_t&) {
-    size_t at = FindBytes(c.data, c.size, 0, "TAG", 3);
+    size_t at = FindBytes(c.data, c.searchEnd, 0, "TAG", 3);
     if (at != kNotFound) {
       haveCandidate = true;
       candidate = c.before + at + 128;
@@ -57,10 +57,10 @@ uint64_t SizeId3v1(const uint8_t* p, size_t n, uint64_t cap) {
 uint64_t SizeApeTag(const uint8_t* p, size_t n, uint64_t cap) {
   static const uint8_t kTagHeader[] = {'A', 'P', 'E', 'T', 'A', 'G', 'E', 'X', 0xD0, 0x07};
   return ReadOn(cap, [&](const Chunk& c, uint64_t& length) {
-    size_t first = FindBytes(c.data, c.size, 0, kTagHeader, sizeof(kTagHeader));
+    size_t first = FindBytes(c.data, c.searchEnd, 0, kTagHeader, sizeof(kTagHeader));
     if (first == kNotFound) return false;
-    size_t second = FindBytes(c.data, c.size, first + 1, kTagHeader, sizeof(kTagHeader));
-    length = second != kNotFound ? c.before + second + 32 : c.before + c.size;
+    size_t second = FindBytes(c.data, c.searchEnd, first + 1, kTagHeader, sizeof(kTagHeader));
+    length = second != kNotFound ? c.before + second + 32 : c.before + c.searchEnd;
     return true;
   });
 }
@@ -85,9 +85,9 @@ uint64_t SizeMidi(const uint8_t* p, size_t n, uint64_t cap) {
   // the read has reached that far.
   if (count(p, n, 14) && running <= ss) return running;
   return ReadOn(cap, [&](const Chunk& c, uint64_t& length) {
-    if (counted < tracks) count(c.data, c.size, 0);
+    if (counted < tracks) count(c.data, c.searchEnd, 0);
     if (counted < tracks) return false;
-    uint64_t reach = c.stopped ? c.length : c.before + c.size;
+    uint64_t reach = c.stopped ? c.length : c.before + c.searchEnd;
     if (running <= reach) {
       length = running;
       return true;

@@ -132,8 +132,8 @@ uint64_t SizeCompoundDocument(const uint8_t* p, size_t n, uint64_t cap) {
                                       'i', 'c', 'e', ' ', 'W', 'o', 'r', 'd', ' ', 0xCE, 0xC4, 0xB5, 0xB5};
   const uint32_t ss = CarveState::Instance().sectorSize;
   return ReadOn(cap, [&](const Chunk& c, uint64_t& out) {
-    if (FindBytes(c.data, c.size, 0, kCompObj, sizeof(kCompObj)) == kNotFound) return false;
-    size_t at = FindBytes(c.data, c.size, 0, kWordText, sizeof(kWordText));
+    if (FindBytes(c.data, c.searchEnd, 0, kCompObj, sizeof(kCompObj)) == kNotFound) return false;
+    size_t at = FindBytes(c.data, c.searchEnd, 0, kWordText, sizeof(kWordText));
     if (at == kNotFound) return false;
     uint64_t end = c.before + at + sizeof(kWordText);
     out = (end + ss - 1) / ss * ss;

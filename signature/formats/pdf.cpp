@@ -13,20 +13,20 @@ uint32_t TestPdf(const uint8_t* p, size_t n) {
 
 uint64_t SizePdf(const uint8_t* p, size_t n, uint64_t cap) {
   return ReadOn(cap, [&](const Chunk& c, uint64_t& length) {
-    size_t at = FindLastBytes(c.data, c.size, "%%EOF", 5);
+    size_t at = FindLastBytes(c.data, c.searchEnd, "%%EOF", 5);
     if (at != kNotFound) {
       size_t end = at + 5;
       // Keep one CR LF, CR or LF after the marker.
-      if (end < c.size && c.data[end] == '\r') {
+      if (end < c.searchEnd && c.data[end] == '\r') {
         ++end;
-        if (end < c.size && c.data[end] == '\n') ++end;
-      } else if (end < c.size && c.data[end] == '\n') {
+        if (end < c.searchEnd && c.data[end] == '\n') ++end;
+      } else if (end < c.searchEnd && c.data[end] == '\n') {
         ++end;
       }
       length = c.before + end;
       return true;
     }
-    at = FindLastBytes(c.data, c.size, "trailer", 7);
+    at = FindLastBytes(c.data, c.searchEnd, "trailer", 7);
     if (at == kNotFound) return false;
     length = c.before + at + 7;
     return true;

@@ -15,6 +15,7 @@ uint64_t SizeByTrailer(const uint8_t* p, size_t n, uint64_t cap, const uint8_t* 
        at = FindBytes(p, n, at + 1, marker, markerLength)) {
     if (IsValidEndMarker(p, n, at + markerLength, ss)) return at + markerLength;
   }
+  // The trailer search covers the whole chunk, even behind a stop sector.
   return ReadOn(cap, [&](const Chunk& c, uint64_t& length) {
     for (size_t at = FindBytes(c.data, c.size, 0, marker, markerLength); at != kNotFound;
          at = FindBytes(c.data, c.size, at + 1, marker, markerLength)) {
@@ -101,7 +102,7 @@ uint64_t SizeJpeg(const uint8_t* p, size_t n, uint64_t cap) {
   bool haveCandidate = false;
   uint64_t candidate = 0;
   uint64_t length = ReadOn(cap, [&](const Chunk& c, uint64_t&) {
-    size_t at = FindBytes(c.data, c.size, 0, kEnd, 2);
+    size_t at = FindBytes(c.data, c.searchEnd, 0, kEnd, 2);
     if (at != kNotFound && IsValidEndMarker(c.data, c.size, at + 2, ss)) {
       haveCandidate = true;
       candidate = c.before + at + 2;

@@ -98,9 +98,9 @@ uint64_t SizeMpegEndCode(const uint8_t* p, size_t n, uint64_t cap) {
   const uint8_t* marker = ByteReader(p, n).equals(0, kSequenceHeader, 4) ? kSequenceEnd : kProgramEnd;
   const uint32_t ss = CarveState::Instance().sectorSize;
   return ReadOn(cap, [&](const Chunk& c, uint64_t& length) {
-    for (size_t at = FindBytes(c.data, c.size, 0, marker, 4); at != kNotFound;
-         at = FindBytes(c.data, c.size, at + 1, marker, 4)) {
-      if (IsValidEndMarker(c.data, c.size, at + 4, ss)) {
+    for (size_t at = FindBytes(c.data, c.searchEnd, 0, marker, 4); at != kNotFound;
+         at = FindBytes(c.data, c.searchEnd, at + 1, marker, 4)) {
+      if (IsValidEndMarker(c.data, c.searchEnd, at + 4, ss)) {
         length = c.before + at + 4;
         return true;
       }
@@ -112,10 +112,10 @@ uint64_t SizeMpegEndCode(const uint8_t* p, size_t n, uint64_t cap) {
 uint64_t SizeMp4Producer(const uint8_t* p, size_t n, uint64_t cap) {
   return ReadOn(cap, [&](const Chunk& c, uint64_t& length) {
     const size_t textLength = sizeof(kMp4Producer) - 1;
-    size_t at = FindBytes(c.data, c.size, 0, kMp4Producer, textLength);
+    size_t at = FindBytes(c.data, c.searchEnd, 0, kMp4Producer, textLength);
     if (at == kNotFound) return false;
     size_t end = at + textLength;
-    while (end < c.size && c.data[end] != 0) ++end;
+    while (end < c.searchEnd && c.data[end] != 0) ++end;
     length = c.before + end;
     return true;
   });
@@ -123,7 +123,7 @@ uint64_t SizeMp4Producer(const uint8_t* p, size_t n, uint64_t cap) {
 
 uint64_t SizeRealMediaIndex(const uint8_t* p, size_t n, uint64_t cap) {
   return ReadOn(cap, [&](const Chunk& c, uint64_t& length) {
-    size_t at = FindBytes(c.data, c.size, 0, kRealIndex, sizeof(kRealIndex));
+    size_t at = FindBytes(c.data, c.searchEnd, 0, kRealIndex, sizeof(kRealIndex));
     if (at == kNotFound) return false;
     length = c.before + at + sizeof(kRealIndex);
     return true;
