@@ -145,6 +145,7 @@ int32_t FindAttributeRunsInRecord(const NtfsVolume& v, ByteReader record, uint32
   if (!map) return kErrNoAttribute;
   const uint64_t self = MftRecordHeader::RecordNumber(record);
   std::vector<DataRun> collected;
+  int64_t lcn = 0;  // running cluster number at the end of `collected`
   Buffer extension;
   uint64_t loaded = UINT64_MAX;
   for (const AttributeListEntry& e : entries) {
@@ -160,7 +161,17 @@ int32_t FindAttributeRunsInRecord(const NtfsVolume& v, ByteReader record, uint32
     AttributeView extent;
     if (!FindExtent(holder, type, e.startVcn, extent)) continue;
     if (collected.size() >= kMaxRunsPerStream) break;
-    AppendRuns(extent, collected);
+    // Each extent's run list starts from cluster 0: its first offset is
+    // absolute. Rebase it on the clusters collected so far.
+    std::vector<DataRun> part;
+    if (!AppendRuns(extent, part)) continue;
+    for (DataRun& run : part) {
+      if (run.sparse) continue;
+      run.lcnDelta -= lcn;
+      break;
+    }
+    for (const DataRun& run : part) lcn += run.lcnDelta;
+    collected.insert(collected.end(), part.begin(), part.end());
   }
   if (collected.empty()) return kErrNoAttribute;
   runs.insert(runs.end(), collected.begin(), collected.end());

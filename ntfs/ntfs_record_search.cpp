@@ -148,6 +148,10 @@ int32_t CProfessionalNtfsRecovery::OpenProLog(const char* name) {
   std::string logName = name && *name ? std::string(name) : MakeLogName("Pro_Ntfs_", areaStart_);
   int32_t rc = log_->Open(ScanLogIndex::Instance().CurrentLogFolder(), logName);
   if (searchCallback_) log_->SetSearchCallback(searchCallback_, searchContext_);
+  // A continued scan: folders the earlier folder pass already wrote are not
+  // written a second time (their children find them under the same key).
+  if (rc == kOk)
+    for (const DirInfoRecord& folder : log_->FolderNames()) folderSet_.insert(folder.objectId);
   return rc;
 }
 

@@ -20,6 +20,8 @@
 #include "platform/error_codes.h"
 #include "platform/paths.h"
 #include "storage/sector_device.h"
+#include "platform/disk_table.h"
+#include "tests/disks/loop_disk.h"
 #include "tests/ntfs/record_builder.h"
 #include "tests/support/test_support.h"
 
@@ -258,6 +260,50 @@ TEST_F(RecordSearchOnFormattedVolume, FirstDataSectorMatchesTheFileOnTheVolume) 
   EXPECT_FALSE(engine.FirstDataSector(tree["root.txt"], sector));
 }
 
+TEST_F(RecordSearchOnFormattedVolume, PreviewCopiesAFileIntoTheBuffer) {
+  Engine engine;
+  ASSERT_EQ(engine.OpenImage(plain_->image, 0), kOk);
+  ASSERT_EQ(engine.OpenProLog(FreshLogName().c_str()), kOk);
+  Sweep(engine, plain_->image);
+  engine.FinishFolders();
+  auto tree = ListTree(engine);
+  std::vector<uint8_t> want = test::ReadFile(plain_->originals / "Docs/Reports/2024/q1.bin");
+  std::vector<uint8_t> buffer(1000);
+  uint32_t size = static_cast<uint32_t>(buffer.size());
+  fs::path outPath;
+  ASSERT_EQ(engine.PreviewItem(&tree["Docs/Reports/2024/q1.bin"], outPath, buffer.data(), size, nullptr, nullptr),
+            kOk);
+  EXPECT_TRUE(outPath.empty());
+  ASSERT_EQ(size, 1000u);
+  EXPECT_EQ(std::memcmp(buffer.data(), want.data(), 1000), 0);
+}
+
+TEST_F(RecordSearchOnFormattedVolume, ContinuedLogDoesNotWriteItsFoldersAgain) {
+  const std::string name = FreshLogName();
+  FoundItem summary;
+  {
+    Engine engine;
+    ASSERT_EQ(engine.OpenImage(plain_->image, 0), kOk);
+    ASSERT_EQ(engine.OpenProLog(name.c_str()), kOk);
+    Sweep(engine, plain_->image);
+    engine.FinishFolders();
+    auto tree = ListTree(engine);
+    ASSERT_TRUE(tree.count("Docs/Reports/summary.txt"));
+    summary = tree["Docs/Reports/summary.txt"];
+  }
+  Engine engine;
+  ASSERT_EQ(engine.OpenImage(plain_->image, 0), kOk);
+  ASSERT_EQ(engine.OpenProLog(name.c_str()), kOk);
+  std::vector<uint8_t> image = test::ReadFile(plain_->image);
+  ASSERT_EQ(engine.HandleCandidateRecord(image.data() + summary.entrySector * 512, 1024, summary.entrySector,
+                                         Engine::CandidateMode::kSweep, 0),
+            kOk);
+  EXPECT_EQ(engine.FinishFolders(), kOk);
+  std::vector<FoundItem> root;
+  ASSERT_EQ(engine.ReadFolder(nullptr, 0, root), kOk);
+  EXPECT_EQ(std::count_if(root.begin(), root.end(), [](const FoundItem& i) { return i.Name() == "Docs"; }), 1);
+}
+
 // ---- Hand-made records in an otherwise empty area ----
 
 class RecordSearchOnBuiltArea : public ::testing::Test {
@@ -428,6 +474,53 @@ TEST_F(RecordSearchOnBuiltArea, ContentCheckMarksFilesThatDoNotFitTheirExtension
   EXPECT_EQ(check["photo.jpg"], 0u);
   EXPECT_EQ(check["blank.jpg"], 0u);
   EXPECT_EQ(check["noext"], 1u);
+}
+
+// The engine opened on a stretch of a disk reads nothing outside it: not a
+// parent that the volume guess puts before the area, not data runs past its end.
+TEST_F(RecordSearchOnBuiltArea, ReadsStayInsideTheAreaOfADisk) {
+  const uint64_t start = 2048, count = 8192;  // 4 MiB: 8 sectors per cluster, volume start 2048
+  Place(2548, File(600, 50, "child.txt", 10));
+  Place(1448, Dir(50, 5, "BeforeTheArea"));  // where the guess puts folder 50: outside
+  std::vector<uint8_t> inside(4096, 0x5A), outside(4096, 0xA5);
+  // Cluster 100 (sector 2848) inside; cluster 1100 (sector 10848) past the end at 10240.
+  Place(2848, inside);
+  Place(10848, outside);
+  RecordBuilder in(601, 0), out(602, 0);
+  Place(2600, in.FileName(5, "inside.bin", 4096, 1).NonResident(0x80, {0x21, 0x01, 0x64, 0x00}, 4096).Build());
+  Place(2700, out.FileName(5, "outside.bin", 4096, 1).NonResident(0x80, {0x21, 0x01, 0x4C, 0x04}, 4096).Build());
+  test::WriteFile(image_, bytes_);
+
+  test::LoopDisk loop;
+  ASSERT_TRUE(loop.Attach(image_, false));
+  uint32_t index = UINT32_MAX;
+  auto disks = platform::ListWholeDisks();
+  for (uint32_t i = 0; i < disks.size(); ++i)
+    if (disks[i].devicePath == loop.device()) index = i;
+  ASSERT_NE(index, UINT32_MAX) << loop.device() << " is not in the disk table";
+
+  Engine engine;
+  ASSERT_EQ(engine.OpenDisk(index, start, count, 0), kOk);
+  EXPECT_EQ(engine.AreaStart(), start);
+  EXPECT_EQ(engine.AreaSectors(), count);
+  ASSERT_EQ(engine.OpenProLog(FreshLogName().c_str()), kOk);
+  for (uint64_t s : {2548u, 2600u, 2700u}) {
+    ASSERT_EQ(engine.HandleCandidateRecord(bytes_.data() + s * 512, 1024, s, Engine::CandidateMode::kSweep, 0), kOk);
+  }
+  EXPECT_EQ(engine.FinishFolders(), kOk);
+  auto tree = ListTree(engine);
+  EXPECT_TRUE(tree.count("LostFolder50/child.txt"));
+  EXPECT_FALSE(tree.count("BeforeTheArea/"));
+  ASSERT_TRUE(tree.count("inside.bin"));
+  ASSERT_TRUE(tree.count("outside.bin"));
+  EXPECT_EQ(tree["inside.bin"].volumeStartSector, start);
+
+  test::TempDir dest("ntfssearch-area");
+  ASSERT_EQ(engine.RecoverItem(&tree["inside.bin"], dest / "inside.bin", 0), kOk);
+  EXPECT_TRUE(test::ReadFile(dest / "inside.bin") == inside);
+  EXPECT_NE(engine.RecoverItem(&tree["outside.bin"], dest / "outside.bin", 0), kOk);
+  std::vector<uint8_t> got = test::ReadFile(dest / "outside.bin");
+  EXPECT_EQ(std::count(got.begin(), got.end(), 0xA5), 0) << "bytes from past the area's end";
 }
 
 TEST(RecordSearchSectorTest, CandidateTestFollowsTheSweepRecordSize) {
