@@ -314,6 +314,7 @@ class RecordSearchOnBuiltArea : public ::testing::Test {
     bytes_.assign(4u << 20, 0);  // 4 MiB: the size table says 8 sectors per cluster
   }
   void Place(uint64_t sector, const std::vector<uint8_t>& record) {
+    ASSERT_LE(sector * 512 + record.size(), bytes_.size());
     std::memcpy(bytes_.data() + sector * 512, record.data(), record.size());
   }
   void Open() {
@@ -480,6 +481,7 @@ TEST_F(RecordSearchOnBuiltArea, ContentCheckMarksFilesThatDoNotFitTheirExtension
 // parent that the volume guess puts before the area, not data runs past its end.
 TEST_F(RecordSearchOnBuiltArea, ReadsStayInsideTheAreaOfADisk) {
   const uint64_t start = 2048, count = 8192;  // 4 MiB: 8 sectors per cluster, volume start 2048
+  bytes_.resize(16u << 20);
   Place(2548, File(600, 50, "child.txt", 10));
   Place(1448, Dir(50, 5, "BeforeTheArea"));  // where the guess puts folder 50: outside
   std::vector<uint8_t> inside(4096, 0x5A), outside(4096, 0xA5);
