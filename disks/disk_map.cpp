@@ -41,6 +41,8 @@ uint8_t GptTypeByte(const std::string& guid) {
 bool IsExtendedType(uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
 
 std::string OpenMessage(int32_t rc) {
+  if (rc == kErrAccessDenied && platform::RunningAsRoot())
+    return "Access denied by the system (the device is protected by a security policy)";
   if (rc == kErrAccessDenied) return kNeedRoot;
   return "Cannot read the disk: " + ErrorMessage(rc);
 }

@@ -2,6 +2,7 @@
 
 #include <blkid/blkid.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -159,6 +160,8 @@ std::string DiskModel(const std::string& diskName) {
   while (lead < model.size() && std::isspace(static_cast<unsigned char>(model[lead]))) ++lead;
   return model.substr(lead);
 }
+
+bool RunningAsRoot() { return ::geteuid() == 0; }
 
 int32_t ReadPartitionTable(const fs::path& diskPath, std::string& tableType, std::vector<TableEntry>& entries) {
   tableType.clear();

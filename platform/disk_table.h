@@ -51,6 +51,10 @@ uint64_t DiskSize512(const std::string& diskName);
 uint32_t DiskLogicalSectorSize(const std::string& diskName);
 std::string DiskModel(const std::string& diskName);
 
+// True when the program runs with root's rights (then a refused device is
+// refused by the system's policy, not for lack of rights).
+bool RunningAsRoot();
+
 // One entry of the partition table as libblkid reads it from the disk itself
 // (the kernel need not have scanned the table).
 struct TableEntry {
