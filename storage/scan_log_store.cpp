@@ -66,24 +66,68 @@ bool IsDamagedPicture(uint32_t contentCheck, std::string_view lowerExt) {
   return contentCheck == 0 && !lowerExt.empty() && std::string_view(kPhotoList).find(lowerExt) != std::string_view::npos;
 }
 
-bool NameLess(std::string_view a, std::string_view b) {
-  size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char ca = static_cast<unsigned char>(LowerAscii(a[i]));
-    unsigned char cb = static_cast<unsigned char>(LowerAscii(b[i]));
-    if (ca != cb) return ca < cb;
+// Names compared case-insensitively (ASCII letters), byte by byte as unsigned
+// values; a name sorts before any longer name it begins.
+int CompareNames(const char* a, const char* b) {
+  for (size_t i = 0; i < kItemNameSize; ++i) {
+    auto ca = static_cast<unsigned char>(LowerAscii(a[i]));
+    auto cb = static_cast<unsigned char>(LowerAscii(b[i]));
+    if (ca != cb) return ca < cb ? -1 : 1;
+    if (ca == 0) return 0;
   }
-  return a.size() < b.size();
+  return 0;
 }
 
 // Files before folders, then names compared case-insensitively; stable.
+// Listings of a whole search can hold hundreds of thousands of records: the
+// order is found on short keys (folder flag and the first lower-cased name
+// bytes, the full names only on a tie) and then applied in place, so that no
+// record is moved more than once.
 void SortListing(std::vector<FoundItem>& items) {
   if (items.size() <= 1) return;
-  std::stable_sort(items.begin(), items.end(), [](const FoundItem& a, const FoundItem& b) {
-    bool fa = a.isFolder != 0, fb = b.isFolder != 0;
-    if (fa != fb) return !fa;
-    return NameLess(a.Name(), b.Name());
+  struct Key {
+    uint64_t hi, lo;  // folder flag and 15 name bytes, most significant first
+    uint32_t index;
+  };
+  std::vector<Key> keys(items.size());
+  for (uint32_t i = 0; i < keys.size(); ++i) {
+    uint8_t prefix[16] = {};
+    prefix[0] = items[i].isFolder != 0 ? 1 : 0;
+    for (size_t c = 0; c + 1 < sizeof(prefix) && items[i].name[c]; ++c) {
+      prefix[c + 1] = static_cast<uint8_t>(LowerAscii(items[i].name[c]));
+    }
+    Key& k = keys[i];
+    k.hi = k.lo = 0;
+    for (int b = 0; b < 8; ++b) {
+      k.hi = (k.hi << 8) | prefix[b];
+      k.lo = (k.lo << 8) | prefix[8 + b];
+    }
+    k.index = i;
+  }
+  std::stable_sort(keys.begin(), keys.end(), [&items](const Key& x, const Key& y) {
+    if (x.hi != y.hi) return x.hi < y.hi;
+    if (x.lo != y.lo) return x.lo < y.lo;
+    return CompareNames(items[x.index].name, items[y.index].name) < 0;
   });
+  std::vector<uint32_t> order(items.size());
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = keys[i].index;
+  std::vector<Key>().swap(keys);
+  // items[j] becomes the old items[order[j]], cycle by cycle.
+  for (uint32_t i = 0; i < order.size(); ++i) {
+    if (order[i] == i) continue;
+    FoundItem held = items[i];
+    uint32_t j = i;
+    for (;;) {
+      uint32_t k = order[j];
+      order[j] = j;
+      if (k == i) {
+        items[j] = held;
+        break;
+      }
+      items[j] = items[k];
+      j = k;
+    }
+  }
 }
 
 bool AllSpace(std::string_view s) {
@@ -643,14 +687,13 @@ int32_t ScanLogStore::SearchItems(const std::string& patternIn, std::vector<Foun
   const std::string_view photo = kPhotoList;
 
   // The decision for one extension is the same for every record that has it:
-  // remember the last few, so that a large log costs one lookup per record.
+  // a small table of recent decisions spares the pattern search for most records.
   struct Decision {
-    char ext[kItemNameSize + 1];
-    uint8_t length;
-    int8_t match;  // -1 unknown
+    char ext[16];
+    uint8_t length = 0xFF;  // 0xFF: empty slot
+    bool match = false;
   };
-  Decision last{{}, 0, -1};
-
+  Decision decisions[64];
   std::vector<uint8_t> block(kBufferBytes);
   uint64_t offset = 0;
   int32_t result = 1;
@@ -674,15 +717,23 @@ int32_t ScanLogStore::SearchItems(const std::string& patternIn, std::vector<Foun
         match = others;
       } else {
         if (r.le32(kOffContentCheck) == 0 && photo.find(ext) != std::string_view::npos) continue;
-        if (last.match >= 0 && last.length == n && std::memcmp(last.ext, ext.data(), n) == 0) {
-          match = last.match != 0;
+        Decision* slot = nullptr;
+        if (n < sizeof(Decision::ext)) {
+          uint32_t h = 2166136261u;  // FNV-1a
+          for (size_t k = 0; k < n; ++k) h = (h ^ static_cast<uint8_t>(ext[k])) * 16777619u;
+          slot = &decisions[(h ^ (h >> 16)) % 64];
+        }
+        if (slot && slot->length == n && std::memcmp(slot->ext, ext.data(), n) == 0) {
+          match = slot->match;
         } else {
           std::string_view withDot(dotted, n + 1);
           match = pattern.find(withDot) != std::string_view::npos ||
                   (others && joined.find(withDot) == std::string_view::npos);
-          std::memcpy(last.ext, ext.data(), n);
-          last.length = static_cast<uint8_t>(n);
-          last.match = match ? 1 : 0;
+          if (slot) {
+            std::memcpy(slot->ext, ext.data(), n);
+            slot->length = static_cast<uint8_t>(n);
+            slot->match = match;
+          }
         }
       }
       if (match) {
