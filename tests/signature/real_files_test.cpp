@@ -10,6 +10,7 @@
 #include "signature/carve_harness.h"
 #include "signature/carve_state.h"
 #include "signature/file_type_recovery.h"
+#include "storage/scan_log_index.h"
 #include "tests/signature/carve_test_util.h"
 
 namespace nuvarin {
@@ -89,6 +90,7 @@ std::map<std::string, uint64_t> RealFiles::starts_;
 std::map<std::string, Bytes> RealFiles::sources_;
 
 TEST_F(RealFiles, EveryFileIsCarvedAndRecoveredByteExact) {
+  ScanLogIndex::Instance().NewScanFolder();
   CFileTypeRecovery engine;
   ASSERT_EQ(engine.OpenImage(imagePath_, 3), 0);
   engine.BeginScan();
