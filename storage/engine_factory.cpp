@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "fat/fast_fat_recovery.h"
+#include "ntfs/fast_ntfs_recovery.h"
 #include "platform/block_device.h"
 #include "storage/byte_reader.h"
 #include "storage/ext_stub.h"
@@ -24,7 +25,7 @@ std::unique_ptr<IFileRecoveryParse> MakeExt() { return std::make_unique<CFastExt
 
 // One row per class of area, in the order ClassifyArea tests them.
 const FactoryRow kRows[] = {
-    {AreaClass::kNtfs, nullptr, nullptr},
+    {AreaClass::kNtfs, [] { return std::unique_ptr<IFileRecoveryParse>(new CFastNtfsRecovery); }, nullptr},
     {AreaClass::kFat, [] { return std::unique_ptr<IFileRecoveryParse>(new CFastFatRecovery); }, nullptr},
     {AreaClass::kExt, &MakeExt, nullptr},
     {AreaClass::kOther, nullptr, nullptr},
