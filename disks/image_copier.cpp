@@ -91,7 +91,8 @@ int32_t CopyLoop(ImageCopier& c, BadMapWriter* map) {
   const uint64_t totalBytes = c.sectorCount * c.sectorSize;
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kImageChunkBytes]);
   if (!buffer) return kErrNotEnoughMemory;
-  const uint64_t start = platform::TickMs();
+  auto now = [&c] { return c.clockMs ? c.clockMs() : platform::TickMs(); };
+  const uint64_t start = now();
   uint64_t lastEstimate = start;
   int32_t eta = -1;
   uint64_t copied = 0;
@@ -132,13 +133,13 @@ int32_t CopyLoop(ImageCopier& c, BadMapWriter* map) {
     copied += chunk;
     c.sectorsCopied = copied / c.sectorSize;
 
-    const uint64_t now = platform::TickMs();
-    if (now - lastEstimate >= kImageEtaIntervalMs) {
-      uint64_t seconds = std::max<uint64_t>(1, (now - start) / 1000);
+    const uint64_t tick = now();
+    if (tick - lastEstimate >= kImageEtaIntervalMs) {
+      uint64_t seconds = std::max<uint64_t>(1, (tick - start) / 1000);
       uint64_t rate = std::max<uint64_t>(1, copied / seconds);
       uint64_t left = (totalBytes - copied) / rate;
       eta = static_cast<int32_t>(std::min<uint64_t>(left, INT32_MAX));
-      lastEstimate = now;
+      lastEstimate = tick;
     }
     if (c.callback) {
       int32_t percent = static_cast<int32_t>(static_cast<unsigned __int128>(copied) * 100 / totalBytes);

@@ -32,8 +32,10 @@ struct ImageCopier {
   // sector; sectors that still fail are written as zeros and listed in the
   // map file "<image>.bad". Off: the first unreadable chunk ends the image.
   bool skipBad = false;
-  // Test hook: called with the source handle right after it was opened.
+  // Test hooks: called with the source handle right after it was opened;
+  // the millisecond clock of the time estimate (null: the system's).
   void (*onSourceOpened)(platform::FileHandle source, void* context) = nullptr;
+  uint64_t (*clockMs)() = nullptr;
 
   // Results of the last copy.
   uint64_t sectorsCopied = 0;   // sectors written to the image, zero-filled ones included

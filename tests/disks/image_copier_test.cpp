@@ -177,6 +177,58 @@ TEST_F(ImageCopierTest, CancelStopsAtTheNextReportAndKeepsTheCopiedChunks) {
   EXPECT_EQ(test::ReadFile(imagePath_), Slice(0, 384));
 }
 
+uint64_t g_fakeNow = 0;
+uint64_t FakeClock() {
+  uint64_t t = g_fakeNow;
+  g_fakeNow += 2000;  // every chunk seems to take two seconds
+  return t;
+}
+
+struct EtaLog {
+  std::vector<int32_t> etas;
+};
+int32_t RecordEta(void* context, int32_t, uint64_t, uint64_t, int32_t eta) {
+  static_cast<EtaLog*>(context)->etas.push_back(eta);
+  return 0;
+}
+
+TEST_F(ImageCopierTest, TimeLeftIsEstimatedAtMostEveryFiveSeconds) {
+  g_fakeNow = 0;
+  ImageCopier c;
+  EtaLog log;
+  c.callback = &RecordEta;
+  c.clockMs = &FakeClock;
+  ASSERT_EQ(CreateImageFromPath(c, sourcePath_, 0, 0, imagePath_, &log), kOk);
+  // Estimates at 6 s (3 chunks of 64 KiB: 32 KiB/s, 315392 bytes left) and
+  // at 12 s (6 chunks, 118784 bytes left); in between the last one stays.
+  EXPECT_EQ(log.etas, (std::vector<int32_t>{-1, -1, 9, 9, 9, 3, 3, 3}));
+}
+
+struct Shrink {
+  fs::path path;
+};
+int32_t ShrinkSource(void* context, int32_t, uint64_t, uint64_t, int32_t) {
+  fs::resize_file(static_cast<Shrink*>(context)->path, 100 * 512);
+  return 0;
+}
+
+TEST_F(ImageCopierTest, ASourceThatGoesAwayEndsTheCopyAlsoWithSkipBad) {
+  for (bool skipBad : {false, true}) {
+    SCOPED_TRACE(skipBad);
+    test::WriteFile(sourcePath_, source_);
+    ImageCopier c;
+    Shrink shrink{sourcePath_};
+    c.callback = &ShrinkSource;
+    c.skipBad = skipBad;
+    ASSERT_EQ(CreateImageFromPath(c, sourcePath_, 0, 0, imagePath_, &shrink), kErrReadFault);
+    EXPECT_TRUE(c.sourceVanished);
+    EXPECT_EQ(c.errorSector, 128u);
+    EXPECT_EQ(c.sectorsCopied, 128u);
+    EXPECT_EQ(c.badSectors, 0u);  // nothing was zero-filled
+    EXPECT_EQ(test::ReadFile(imagePath_), Slice(0, 128));
+  }
+}
+
 TEST_F(ImageCopierTest, WholeDiskByNumberNeedsAListedDisk) {
   ImageCopier c;
   EXPECT_NE(CreateImage(c, 100000, 0, 0, imagePath_, nullptr), kOk);
