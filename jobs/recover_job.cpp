@@ -73,6 +73,8 @@ int RecoverJob::Run(const std::vector<JobFinding>& findings, const fs::path& des
   counts_.total = findings.size();
   failures_.clear();
   const uint32_t baseDepth = BaseDepth(destination);
+  view_.OnStage("Recovering " + std::to_string(findings.size()) + " finding" + (findings.size() == 1 ? "" : "s") +
+                " to " + destination.string());
   int code = kJobFinished;
   for (const JobFinding& f : findings) {
     if (!f.target || !f.target->engine) {
@@ -91,7 +93,7 @@ int RecoverJob::Run(const std::vector<JobFinding>& findings, const fs::path& des
     } else {
       path = TypePath(destination, f.item);
     }
-    view_.OnStage("Recovering " + path.string());
+    view_.OnFileProgress(path.string(), 0, counts_);
     if (engine.SetProgressCallback(nullptr, &RecoverJob::OnFile, this, 100) != 0) break;
     uint64_t before = counts_.processed;
     int32_t rc = engine.RecoverItem(&f.item, path, baseDepth);

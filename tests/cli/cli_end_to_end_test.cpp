@@ -1,6 +1,8 @@
 // The nuvarin command line end to end, on images made by real tools.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
 #include <string>
 
 #include "tests/support/test_support.h"
@@ -90,6 +92,44 @@ TEST_F(CliTest, BadInputGivesAClearErrorAndExitCode) {
     EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
     EXPECT_EQ(r.output.find("terminate called"), std::string::npos) << r.output;
   }
+}
+
+// The README's main command: the bundled card image gives back its deleted
+// photos and documents, byte for byte, sorted into group folders.
+TEST_F(CliTest, SampleCardRecoversItsDeletedFiles) {
+  std::string img = (dir_ / "card.img").string(), manifest = (dir_ / "card.manifest").string();
+  CommandResult made = RunCommand(ShellQuote(FixtureScript("sample_fat32.sh").string()) + " " + ShellQuote(img) +
+                                  " " + ShellQuote(manifest));
+  ASSERT_EQ(made.exitCode, 0) << made.output;
+  std::string out = (dir_ / "recovered").string();
+  CommandResult r = Run("recover " + ShellQuote(img) + " --to " + ShellQuote(out));
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_NE(r.output.find("Recovered 5 of 5 files"), std::string::npos) << r.output;
+  const std::map<std::string, std::string> kGroupOf = {{".jpg", "photo"}, {".png", "photo"}, {".pdf", "document"},
+                                                       {".txt", "document"}};
+  const std::vector<uint8_t> manifestBytes = ReadFile(manifest);
+  std::istringstream lines(std::string(manifestBytes.begin(), manifestBytes.end()));
+  std::string line;
+  int checked = 0;
+  while (std::getline(lines, line)) {
+    std::filesystem::path original = line.substr(line.find('\t') + 1);
+    std::filesystem::path recovered =
+        std::filesystem::path(out) / kGroupOf.at(original.extension().string()) / original.filename();
+    SCOPED_TRACE(recovered.string());
+    EXPECT_EQ(ReadFile(recovered), ReadFile(original));
+    ++checked;
+  }
+  EXPECT_EQ(checked, 5);
+
+  CommandResult listed = Run("scan " + ShellQuote(img) + " --types photo --list");
+  EXPECT_EQ(listed.exitCode, 0) << listed.output;
+  EXPECT_NE(listed.output.find("Camera/Holiday Beach 2024.jpg\t8"), std::string::npos) << listed.output;
+  EXPECT_EQ(listed.output.find(".pdf"), std::string::npos) << listed.output;
+
+  CommandResult folders = Run("recover " + ShellQuote(img) + " --to " + ShellQuote(out + "-tree") +
+                              " --layout folders --types document");
+  EXPECT_EQ(folders.exitCode, 0) << folders.output;
+  EXPECT_TRUE(std::filesystem::exists(out + "-tree/Documents/Old Letters/Letter to Anna.txt")) << folders.output;
 }
 
 TEST_F(CliTest, HelpListsTheCommands) {
