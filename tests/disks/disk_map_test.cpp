@@ -286,6 +286,37 @@ TEST_F(FakeSysfs, FindMissingRecordsReportsWhatWentAway) {
   EXPECT_EQ(got, want);
 }
 
+TEST_F(FakeSysfs, GptTypesAndFourKiBSectors) {
+  // sdw: GPT with an unformatted Linux partition and a basic-data one; the
+  // drive has 4096-byte logical sectors, sysfs still counts 512-byte units.
+  const fs::path img = dev_ / "sdw";
+  auto r = test::RunCommand("truncate -s 64M " + img.string() + " && sfdisk -q " + img.string() +
+                            " <<'EOF'\nlabel: gpt\nstart=2048, size=20480, type=L\n"
+                            "start=40960, size=20480, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7\nEOF");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  Disk("sdw", 131072, "8:48", "0");
+  Attr(sys_ / "block/sdw/queue/logical_block_size", "4096\n");
+  Part("sdw", "sdw1", 1, 2048, 20480, "8:49");
+  Part("sdw", "sdw2", 2, 40960, 20480, "8:50");
+  DiskMap map;
+  ASSERT_NE(map.EnumerateDisks(), 0);
+  ASSERT_EQ(map.Disks()[1].name, "sdw");
+  EXPECT_EQ(map.Disks()[1].tableType, "gpt");
+  EXPECT_EQ(map.Disks()[1].sectorSize, 4096u);
+  auto it = map.Records().find(1);
+  ASSERT_NE(it, map.Records().end());
+  std::vector<std::tuple<RecordKind, uint64_t, uint64_t, uint8_t>> got;
+  for (const auto& rec : it->second) got.emplace_back(rec.kind, rec.firstSector, rec.sectorCount, rec.type);
+  // In 4096-byte sectors: 256 + 2560, 5120 + 2560, disk of 16384. The space
+  // between (2304) and after (8704) is less than the fallback cylinder.
+  std::vector<std::tuple<RecordKind, uint64_t, uint64_t, uint8_t>> want = {
+      {RecordKind::kVolume, 256, 2560, 0x83},
+      {RecordKind::kVolume, 5120, 2560, 0x07},
+  };
+  EXPECT_EQ(got, want);
+  EXPECT_EQ(it->second[0].totalBytes, 2560u * 4096);
+}
+
 TEST_F(FakeSysfs, NoSysfsMeansNoList) {
   platform::SetSysfsRoot(dir_ / "nothing-here");
   DiskMap map;
