@@ -269,10 +269,10 @@ int32_t CProfessionalNtfsRecovery::HandleCandidateRecord(const uint8_t* bytes, s
   if (!bytes || !opened_) return kErrInvalidParameter;
   const bool folderMode = mode == CandidateMode::kFolder;
   // The record is copied so that fixups never touch the caller's buffer and
-  // every read below stays inside a zero-padded 8 KiB copy.
-  std::memset(record_.data(), 0, kMftReadBytes);
-  std::memcpy(record_.data(), bytes, std::min(length, kMftReadBytes));
+  // every read below stays inside a zero-padded copy of one record.
   const size_t recordSize = geometry_.recordSize;
+  std::memset(record_.data(), 0, recordSize);
+  std::memcpy(record_.data(), bytes, std::min(length, recordSize));
   ByteReader r(record_.data(), recordSize);
   const bool isRecord = MftRecordHeader::IsRecord(r);
   const bool directory = isRecord && MftRecordHeader::IsDirectory(r);
