@@ -273,9 +273,11 @@ TEST_F(IndexTest, FindLogInFolderSkipsCompanionsAndHiddenFiles) {
 }
 
 TEST(ScanLogIndexInstance, RootsAtTheUserDataFolder) {
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  ASSERT_NE(xdg, nullptr) << "the test runs with XDG_DATA_HOME set to a scratch folder";
-  EXPECT_EQ(ScanLogIndex::Instance().Root(), fs::path(xdg) / "Nuvarin Data Recovery" / "ScanLog");
+  // The process-wide index is made on first use: point the user data folder
+  // at a scratch folder before that, so that nothing touches a real home.
+  test::TempDir home{"xdg"};
+  ASSERT_EQ(::setenv("XDG_DATA_HOME", home.path().c_str(), 1), 0);
+  EXPECT_EQ(ScanLogIndex::Instance().Root(), home.path() / "Nuvarin Data Recovery" / "ScanLog");
   EXPECT_EQ(&ScanLogIndex::Instance(), &ScanLogIndex::Instance());
 }
 

@@ -155,6 +155,37 @@ TEST_F(StoreTest, ListingSortsFilesFirstThenNamesIgnoringCase) {
   EXPECT_EQ(Names(items), (std::vector<std::string>{"apple.txt", "Apple.txt", "Zeta.txt", "Alpha", "beta"}));
 }
 
+TEST_F(StoreTest, LargeListingsSortLikeAPlainStableSort) {
+  std::mt19937 rng(7);
+  const char letters[] = "aAbB_.0";
+  for (int i = 0; i < 3000; ++i) {
+    std::string name;
+    size_t length = 1 + rng() % 20;
+    for (size_t k = 0; k < length; ++k) name.push_back(letters[rng() % (sizeof(letters) - 1)]);
+    FoundItem item = (rng() % 4 == 0) ? MakeFolder(name, 100 + i) : MakeFile(name + ".txt", i);
+    AddItem(store, item, kFat32Root, false);
+  }
+  std::vector<FoundItem> items;
+  ASSERT_EQ(store.ReadFolder(kFat32Root, items), kOk);
+  ASSERT_EQ(items.size(), 3000u);
+  std::vector<FoundItem> expected;
+  for (uint32_t id = 1; id <= 3000; ++id) {
+    FoundItem item;
+    ASSERT_EQ(store.ReadItem(id, item), kOk);
+    expected.push_back(item);
+  }
+  auto lower = [](std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+  };
+  std::stable_sort(expected.begin(), expected.end(), [&](const FoundItem& a, const FoundItem& b) {
+    if ((a.isFolder != 0) != (b.isFolder != 0)) return a.isFolder == 0;
+    return lower(a.Name()) < lower(b.Name());
+  });
+  for (size_t i = 0; i < items.size(); ++i) ASSERT_EQ(items[i].itemId, expected[i].itemId) << i;
+}
+
 TEST_F(StoreTest, DamagedPicturesAreHiddenFromListingsAndSearches) {
   struct Case {
     const char* name;
