@@ -1,0 +1,62 @@
+// Shared pieces of the directory search tests: the sweep loop of the deep
+// scan over an image, and the tree of findings read back from the log.
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fat/dir_entry.h"
+#include "fat/fat_directory_search.h"
+
+namespace nuvarin::test {
+
+// Hands every sector of the image to the engine as the sweep does: a "." and
+// ".." pair to the subdirectory handler, else a sector of plausible entries to
+// the entry handler. The image is read in 64 KiB buffers.
+inline void SweepImage(CProfessionalFatRecovery& engine, const std::filesystem::path& image) {
+  std::ifstream in(image, std::ios::binary);
+  ASSERT_TRUE(in.good()) << image;
+  std::vector<uint8_t> buffer(65536);
+  uint64_t sector = 0;
+  while (in) {
+    in.read(reinterpret_cast<char*>(buffer.data()), buffer.size());
+    size_t got = static_cast<size_t>(in.gcount());
+    for (size_t off = 0; off + 512 <= got; off += 512, ++sector) {
+      const uint8_t* s = buffer.data() + off;
+      if (IsDotPair(s, 512)) {
+        engine.HandleSubdirectoryStart(s, 512, sector);
+      } else if (LooksLikeDirectorySector(s, 512)) {
+        engine.HandleEntrySector(s, 512, sector);
+      }
+    }
+  }
+}
+
+struct FoundFile {
+  std::string path;  // folders joined with "/", then the name
+  FoundItem item;
+};
+
+// Every file below `folder` (null: the root), depth first.
+inline void CollectFiles(CProfessionalFatRecovery& engine, const FoundItem* folder, uint32_t depth,
+                         const std::string& prefix, std::vector<FoundFile>& files,
+                         std::vector<FoundFile>* folders = nullptr) {
+  ASSERT_LT(depth, 32u) << "folder tree loops at " << prefix;
+  std::vector<FoundItem> items;
+  ASSERT_EQ(engine.ReadFolder(folder, depth, items), 0);
+  for (const FoundItem& item : items) {
+    std::string path = prefix + std::string(item.Name());
+    if (item.isFolder) {
+      if (folders) folders->push_back(FoundFile{path, item});
+      CollectFiles(engine, &item, depth + 1, path + "/", files, folders);
+    } else {
+      files.push_back(FoundFile{path, item});
+    }
+  }
+}
+
+}  // namespace nuvarin::test
