@@ -38,6 +38,9 @@ uint8_t GptTypeByte(const std::string& guid) {
   return 0xEE;
 }
 
+// Largest count of 512-byte units whose byte offset fits in 63 bits.
+constexpr uint64_t kMax512 = (1ULL << 54) - 1;
+
 bool IsExtendedType(uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
 
 std::string OpenMessage(int32_t rc) {
@@ -131,7 +134,8 @@ std::vector<PartitionRecord> CollectDisk(DiskInfo& disk, const platform::SysDisk
     // An extended container holds other partitions; it is no volume. The
     // kernel shows it as a stub of one or two sectors.
     if (extended || (IsExtendedType(tableType) && s.size512 <= 2)) continue;
-    if (s.size512 == 0) continue;
+    // Byte offsets must fit in 64 bits (a damaged or made-up sysfs entry).
+    if (s.size512 == 0 || s.start512 > kMax512 || s.size512 > kMax512 - s.start512) continue;
     records.push_back(MakeVolume(disk, s, tableType, readable));
   }
 
@@ -231,7 +235,7 @@ int DiskMap::EnumerateDisks() {
     disk.devicePath = sys.devicePath.string();
     disk.model = platform::DiskModel(sys.name);
     disk.sectorSize = platform::DiskLogicalSectorSize(sys.name);
-    disk.sizeBytes = platform::DiskSize512(sys.name) * 512;
+    disk.sizeBytes = std::min(platform::DiskSize512(sys.name), kMax512) * 512;
     disk.removable = platform::IsRemovableDiskName(sys.name);
     auto list = CollectDisk(disk, sys);
     if (disk.sizeBytes == 0 && disk.message.empty()) disk.message = "No medium";

@@ -317,6 +317,26 @@ TEST_F(FakeSysfs, GptTypesAndFourKiBSectors) {
   EXPECT_EQ(it->second[0].totalBytes, 2560u * 4096);
 }
 
+TEST_F(FakeSysfs, DamagedSysfsFiguresAreSkippedNotTrusted) {
+  Disk("sdv", 0, "8:64", "0");
+  Attr(sys_ / "block/sdv/size", "not a number\n");
+  Attr(sys_ / "block/sdv/queue/logical_block_size", "1000\n");  // no real drive has that
+  Part("sdv", "sdv1", 1, 99999999999999999ULL, 1152921504606846976ULL, "8:65");
+  Part("sdv", "sdv2", 2, 2048, 1152921504606846976ULL, "8:66");
+  Part("sdv", "sdv3", 3, 2048, 100, "8:67");
+  Attr(sys_ / "block/sdv/sdv9/partition", "9\n");  // start and size missing
+  DiskMap map;
+  ASSERT_NE(map.EnumerateDisks(), 0);
+  ASSERT_EQ(map.Disks()[1].name, "sdv");
+  EXPECT_EQ(map.Disks()[1].sizeBytes, 0u);
+  EXPECT_EQ(map.Disks()[1].sectorSize, 512u);
+  auto it = map.Records().find(1);
+  ASSERT_NE(it, map.Records().end());
+  ASSERT_EQ(it->second.size(), 1u);  // only sdv3 is a plausible partition
+  EXPECT_EQ(it->second[0].firstSector, 2048u);
+  EXPECT_EQ(it->second[0].sectorCount, 100u);
+}
+
 TEST_F(FakeSysfs, NoSysfsMeansNoList) {
   platform::SetSysfsRoot(dir_ / "nothing-here");
   DiskMap map;
