@@ -24,6 +24,8 @@ constexpr size_t kBootReadBytes = 4096;
 constexpr size_t kMaxTailBytes = 20 * kFatEntrySize;
 constexpr uint32_t kMaxHighWord = 256;
 constexpr uint32_t kFixedRootSectors = 32;
+// Kept-aside sectors after a tail that are tried as its continuation.
+constexpr size_t kTailLookahead = 64;
 
 bool IsPowerOfTwoClusterSize(uint64_t spc) { return spc >= 1 && spc <= 128 && (spc & (spc - 1)) == 0; }
 
@@ -370,7 +372,9 @@ void CProfessionalFatRecovery::KeepTail(OpenTail tail) {
   // one that starts with a part or the short entry of this chain.
   auto next = unplaced_.find(tail.lastSector + 1);
   if (next == unplaced_.end()) {
-    for (auto it = unplaced_.upper_bound(tail.lastSector); it != unplaced_.end(); ++it) {
+    size_t looked = 0;
+    for (auto it = unplaced_.upper_bound(tail.lastSector); it != unplaced_.end() && looked < kTailLookahead;
+         ++it, ++looked) {
       ByteReader e(it->second.data(), it->second.size());
       bool carries = e.u8(11) == kFatAttrLongName ? e.u8(13) == tail.checksum : NameChecksum(e) == tail.checksum;
       if (carries && e.u8(0) != 0) {

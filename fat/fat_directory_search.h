@@ -45,10 +45,11 @@ class CProfessionalFatRecovery : public IFileRecoveryParse {
   // Bounds of what the sweep may accumulate, whatever the area holds.
   static constexpr size_t kMaxLayouts = 64;
   static constexpr size_t kMaxAnchors = 4096;
-  static constexpr size_t kMaxFolders = 1u << 18;
+  static constexpr size_t kMaxFolders = 1u << 17;
   static constexpr size_t kMaxPendingFiles = 1u << 15;
   static constexpr size_t kMaxUnplacedSectors = 1u << 14;
   static constexpr size_t kMaxOpenTails = 1024;
+  static constexpr size_t kMaxCachedFolders = 1u << 17;
 
   CProfessionalFatRecovery();
   ~CProfessionalFatRecovery() override;

@@ -16,7 +16,6 @@ namespace {
 
 // No real folder tree is deeper; a longer chain of ".." entries loops.
 constexpr size_t kMaxFolderDepth = 256;
-constexpr size_t kMaxCachedFolders = 1u << 20;
 
 }  // namespace
 
