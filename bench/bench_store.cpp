@@ -19,7 +19,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
 
 void Line(const char* what, uint64_t records, uint64_t bytes, double seconds) {
   std::printf("%-28s %10llu records %8.3f s %12.0f records/s %9.1f MB/s\n", what,
@@ -35,8 +37,9 @@ int main(int argc, char** argv) {
                                    ("bench_store_" + std::to_string(Clock::now().time_since_epoch().count()));
   fs::remove_all(folder);
 
-  static const char* kNames[] = {"IMG_%06llu.jpg", "report_%06llu.docx", "track%06llu.mp3", "clip%06llu.mp4",
-                                 "backup%06llu.zip", "notes%06llu",       "data%06llu.bin",  "page%06llu.HTM"};
+  static const char* kNames[] = {"IMG_%06llu.jpg", "report_%06llu.docx", "track%06llu.mp3",
+                                 "clip%06llu.mp4", "backup%06llu.zip",   "notes%06llu",
+                                 "data%06llu.bin", "page%06llu.HTM"};
   constexpr uint32_t kFilesPerFolder = 100;
   nuvarin::ScanLogStore store;
   if (store.Open(folder, "Fast_0_bench") != 0) {

@@ -152,7 +152,8 @@ int32_t RecoveredFileWriter::Open() {
 }
 
 int32_t RecoveredFileWriter::Write(const void* data, size_t length) {
-  if (handle_ == platform::kInvalidHandle) return reportedEnd_ && endError_ != kOk ? endError_ : kErrInvalidHandle;
+  if (handle_ == platform::kInvalidHandle)
+    return reportedEnd_ && endError_ != kOk ? endError_ : kErrInvalidHandle;
   size_t n = static_cast<size_t>(std::min<uint64_t>(length, Remaining()));
   if (n == 0) return kOk;
   int32_t rc = platform::WriteAllAt(handle_, data, n, written_);

@@ -121,8 +121,8 @@ bool StrictlyInside(const fs::path& outer, const fs::path& inner) {
 std::string MakeLogName(const char* prefix, uint64_t startSector) {
   platform::LocalTime t = platform::LocalTimeNow();
   char buf[128];
-  std::snprintf(buf, sizeof(buf), "%s%lld_%d%d%d%d%2d", prefix ? prefix : "", static_cast<long long>(startSector),
-                t.year, t.month, t.day, t.hour, t.minute);
+  std::snprintf(buf, sizeof(buf), "%s%lld_%d%d%d%d%2d", prefix ? prefix : "",
+                static_cast<long long>(startSector), t.year, t.month, t.day, t.hour, t.minute);
   return buf;
 }
 
@@ -347,7 +347,8 @@ void ScanLogIndex::RemoveEntry(const fs::path& folder) {
   platform::RemoveTree(canonicalFolder);
 }
 
-bool ScanLogIndex::FindLogInFolder(const std::string& prefix, const fs::path& folder, std::string& outName) const {
+bool ScanLogIndex::FindLogInFolder(const std::string& prefix, const fs::path& folder,
+                                   std::string& outName) const {
   // The directory order of this platform is arbitrary, and every log has two
   // companions whose names also contain the prefix: the log itself is the
   // first name in sorted order that is not a companion.

@@ -63,7 +63,8 @@ size_t LowerExtension(std::string_view name, char* out) {
 // Pictures whose first bytes contradict their extension are hidden: the
 // extension (without its dot) is looked up as text in the photo list.
 bool IsDamagedPicture(uint32_t contentCheck, std::string_view lowerExt) {
-  return contentCheck == 0 && !lowerExt.empty() && std::string_view(kPhotoList).find(lowerExt) != std::string_view::npos;
+  return contentCheck == 0 && !lowerExt.empty() &&
+         std::string_view(kPhotoList).find(lowerExt) != std::string_view::npos;
 }
 
 // Names compared case-insensitively (ASCII letters), byte by byte as unsigned
@@ -131,7 +132,8 @@ void SortListing(std::vector<FoundItem>& items) {
 }
 
 bool AllSpace(std::string_view s) {
-  return std::all_of(s.begin(), s.end(), [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
+  return std::all_of(s.begin(), s.end(),
+                     [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
 }
 
 std::string_view Trim(std::string_view s) {
@@ -146,7 +148,8 @@ bool ParseU64(std::string_view s, uint64_t& out) {
   uint64_t v = 0;
   for (char c : s) {
     if (c < '0' || c > '9') return false;
-    if (!CheckedMul<uint64_t>(v, 10, v) || !CheckedAdd<uint64_t>(v, static_cast<uint64_t>(c - '0'), v)) return false;
+    if (!CheckedMul<uint64_t>(v, 10, v) || !CheckedAdd<uint64_t>(v, static_cast<uint64_t>(c - '0'), v))
+      return false;
   }
   out = v;
   return true;
@@ -224,12 +227,12 @@ int32_t ReadWholeFile(platform::FileHandle h, std::vector<uint8_t>& out) {
 }  // namespace
 
 struct ScanLogStore::Impl {
-  size_t waiting = 0;                 // bytes in the buffer not yet written
-  uint64_t appended = 0;              // records appended since Open
+  size_t waiting = 0;     // bytes in the buffer not yet written
+  uint64_t appended = 0;  // records appended since Open
   uint64_t appendedBytes = 0;
-  uint64_t recordsAtOpen = 0;         // whole records the log held when opened
-  std::vector<uint8_t> buffer;        // kBufferBytes
-  FoundItem scratch{};                // handed out once record numbers are exhausted
+  uint64_t recordsAtOpen = 0;   // whole records the log held when opened
+  std::vector<uint8_t> buffer;  // kBufferBytes
+  FoundItem scratch{};          // handed out once record numbers are exhausted
   platform::FileHandle log = platform::kInvalidHandle;
   platform::FileHandle relation = platform::kInvalidHandle;
   platform::FileHandle dirInfo = platform::kInvalidHandle;
@@ -310,7 +313,8 @@ void ScanLogStore::Impl::LoadRelations(const std::vector<uint8_t>& bytes) {
   while (pos != std::string_view::npos) {
     size_t start = pos + kSep.size();
     size_t next = text.find(kSep, start);
-    ParseRelationEntry(text.substr(start, next == std::string_view::npos ? std::string_view::npos : next - start));
+    ParseRelationEntry(
+        text.substr(start, next == std::string_view::npos ? std::string_view::npos : next - start));
     pos = next;
   }
 }
@@ -344,7 +348,8 @@ void ScanLogStore::Impl::ParseRelationEntry(std::string_view entry) {
   size_t p = 0;
   while (p <= list.size()) {
     size_t comma = list.find(',', p);
-    std::string_view token = Trim(list.substr(p, comma == std::string_view::npos ? std::string_view::npos : comma - p));
+    std::string_view token =
+        Trim(list.substr(p, comma == std::string_view::npos ? std::string_view::npos : comma - p));
     uint32_t id;
     if (ParseItemId(token, id) && id != 0 && id <= recordsAtOpen) {
       ids.push_back(id);

@@ -40,12 +40,12 @@ class FakeEngine final : public IFileRecoveryParse {
   explicit FakeEngine(const fs::path& logFolder) { EXPECT_EQ(store.Open(logFolder, "log"), kOk); }
 
   ScanLogStore store;
-  std::map<std::string, std::string> data;   // file name -> content
-  std::set<std::string> unreadable;          // reading stops after the first unit
-  bool ignoreDepth = false;                  // children looked up by objectId alone
+  std::map<std::string, std::string> data;                 // file name -> content
+  std::set<std::string> unreadable;                        // reading stops after the first unit
+  bool ignoreDepth = false;                                // children looked up by objectId alone
   std::vector<std::pair<uint32_t, uint32_t>> folderReads;  // (objectId, depth)
   std::vector<Report> reports;
-  std::string cancelAtFirstReportOf;         // the callback answers -9527 there
+  std::string cancelAtFirstReportOf;  // the callback answers -9527 there
   size_t maxFolderReads = 100000;
 
   uint32_t File(std::string_view name, std::string content, RelationKey key) {
@@ -69,7 +69,8 @@ class FakeEngine final : public IFileRecoveryParse {
     if (int32_t rc = out.Open(); rc != kOk) return rc;
     for (size_t at = 0; at < bytes.size(); at += 3) {
       if (at > 0 && unreadable.count(std::string(item.Name()))) return out.Finish(kErrReadFault);
-      if (int32_t rc = out.Write(bytes.data() + at, std::min<size_t>(3, bytes.size() - at)); rc != kOk) return rc;
+      if (int32_t rc = out.Write(bytes.data() + at, std::min<size_t>(3, bytes.size() - at)); rc != kOk)
+        return rc;
     }
     return out.Finish();
   }
@@ -88,10 +89,13 @@ class FakeEngine final : public IFileRecoveryParse {
   }
   int32_t CountFolderFiles(const FoundItem*, uint32_t, uint32_t& count) override { return count = 0; }
   uint64_t GetItemCount() override { return store.AppendedCount(); }
-  int32_t GetItemPath(const FoundItem* item, std::string& path) override { return store.ItemPath(*item, path); }
+  int32_t GetItemPath(const FoundItem* item, std::string& path) override {
+    return store.ItemPath(*item, path);
+  }
   int32_t RecoverItem(const FoundItem* item, const fs::path& destination, uint32_t baseDepth) override {
-    return RunRecoveryWalk(*this, item, destination, baseDepth,
-                           [this](const FoundItem& i, const fs::path& p, RecoverQueue& q) { return RecoverOne(i, p, q); });
+    return RunRecoveryWalk(
+        *this, item, destination, baseDepth,
+        [this](const FoundItem& i, const fs::path& p, RecoverQueue& q) { return RecoverOne(i, p, q); });
   }
   int32_t NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
   int32_t SetSearchCallback(ShortCallback, void*) override { return 0; }
@@ -183,9 +187,16 @@ TEST_F(WalkTest, FileItemGoesToItsDestinationWithParentsCreated) {
 
 TEST(SafeNames, NamesBecomeOnePathComponent) {
   const std::pair<std::string, std::string> cases[] = {
-      {"plain.txt", "plain.txt"}, {"a/b", "a_b"},   {"../../etc", ".._.._etc"}, {"..", "_"},
-      {".", "_"},                 {"", "_"},        {"...", "..."},             {std::string("a\0b", 3), "a_b"},
-      {"/", "_"},                 {".hidden", ".hidden"},
+      {"plain.txt", "plain.txt"},
+      {"a/b", "a_b"},
+      {"../../etc", ".._.._etc"},
+      {"..", "_"},
+      {".", "_"},
+      {"", "_"},
+      {"...", "..."},
+      {std::string("a\0b", 3), "a_b"},
+      {"/", "_"},
+      {".hidden", ".hidden"},
   };
   for (const auto& [in, expected] : cases) {
     EXPECT_EQ(SafeComponentName(in), expected) << in;
@@ -211,9 +222,10 @@ TEST_F(WalkTest, HostileNamesStayInsideTheDestination) {
   fs::path dest = sandbox / "deep" / "out" / "a";
   FoundItem folder = Item(top);
   EXPECT_EQ(engine.RecoverItem(&folder, dest, Slashes(dest) - 1), kOk);
-  EXPECT_EQ(Tree(sandbox), (std::set<std::string>{"deep", "deep/out", "deep/out/a", "deep/out/a/.._.._escape.txt",
-                                                  "deep/out/a/a_b", "deep/out/a/_", "deep/out/a/_abs",
-                                                  "deep/out/a/.._.._evil", "deep/out/a/.._.._evil/x"}));
+  EXPECT_EQ(Tree(sandbox),
+            (std::set<std::string>{"deep", "deep/out", "deep/out/a", "deep/out/a/.._.._escape.txt",
+                                   "deep/out/a/a_b", "deep/out/a/_", "deep/out/a/_abs",
+                                   "deep/out/a/.._.._evil", "deep/out/a/.._.._evil/x"}));
   // ".." the file and ".." the folder share the safe name: the folder cannot
   // be made over the file, and its child fails instead of landing elsewhere.
   std::set<std::string> everything{"log", "log/log", "log/log_Relation", "log/log_DirInfo", "sandbox"};
@@ -255,8 +267,10 @@ TEST_F(WalkTest, FailedFilesAreReportedAndTheWalkGoesOn) {
   EXPECT_EQ(Content(out / "b" / "a_good.bin"), "ok");
   std::map<std::string, int32_t> verdicts;
   for (const Report& r : EndReports()) verdicts[fs::path(r.path).filename().string()] = r.error;
-  EXPECT_EQ(verdicts, (std::map<std::string, int32_t>{
-                          {"a_bad.bin", kErrReadFault}, {"b_good.bin", 0}, {"a_good.bin", 0}, {"z_bad.bin", kErrReadFault}}));
+  EXPECT_EQ(
+      verdicts,
+      (std::map<std::string, int32_t>{
+          {"a_bad.bin", kErrReadFault}, {"b_good.bin", 0}, {"a_good.bin", 0}, {"z_bad.bin", kErrReadFault}}));
 }
 
 TEST_F(WalkTest, FoldersThatContainThemselvesEndTheWalk) {

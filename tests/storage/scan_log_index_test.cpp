@@ -111,6 +111,19 @@ TEST_F(IndexTest, RecordScanUpdatesTheMatchingEntry) {
   EXPECT_EQ(index.Entries().size(), 2u);
 }
 
+TEST_F(IndexTest, FailedSaveLeavesThePreviousConfigInPlace) {
+  ScanLogIndex index(root);
+  index.NewScanFolder();
+  ASSERT_EQ(index.RecordScan(0, 1, 0, 10, {}, index.CurrentLogFolder(), {}), kOk);
+  auto before = Config();
+  fs::create_symlink("/dev/full", root / "config.tmp");  // the next save cannot be written
+  EXPECT_EQ(index.RecordScan(0, 2, 0, 10, {}, index.CurrentLogFolder(), {}), kErrDiskFull);
+  EXPECT_EQ(Config(), before);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root / "config.tmp")));
+  ASSERT_EQ(index.Save(), kOk);  // and the next save goes through
+  EXPECT_EQ(ScanLogIndex(root).Entries().size(), 2u);
+}
+
 TEST_F(IndexTest, PathTooLongForItsFieldIsRefused) {
   ScanLogIndex index(root);
   fs::path longFolder = root / std::string(300, 'a');
@@ -208,10 +221,11 @@ TEST_F(IndexTest, PreviousImageScanFollowsTheImageWriteTime) {
   fs::create_directories(folder);
   ASSERT_EQ(index.RecordScan(0, 0, 0, 0, {5, 5, 5, 5, 5}, folder, image), kOk);
 
-  uint64_t expected = platform::TimespecToFiletime(
-      timespec{static_cast<time_t>(std::chrono::duration_cast<std::chrono::seconds>(
-                   std::chrono::file_clock::to_sys(fs::last_write_time(image)).time_since_epoch()).count()),
-               0});
+  uint64_t expected = platform::TimespecToFiletime(timespec{
+      static_cast<time_t>(std::chrono::duration_cast<std::chrono::seconds>(
+                              std::chrono::file_clock::to_sys(fs::last_write_time(image)).time_since_epoch())
+                              .count()),
+      0});
   EXPECT_EQ(index.Entries()[0].imageWriteTime / 10000000, expected / 10000000);
 
   ScanIndexEntry found;
@@ -259,8 +273,9 @@ TEST_F(IndexTest, RemoveEntryNeverDeletesOutsideTheRoot) {
 TEST_F(IndexTest, FindLogInFolderSkipsCompanionsAndHiddenFiles) {
   fs::path folder = root / "3";
   fs::create_directories(folder);
-  for (const char* name : {".Pro_Fat_hidden", "Pro_Fat_0_2026121113 5_Relation", "Pro_Fat_0_2026121113 5_DirInfo",
-                           "Pro_Fat_0_2026121113 5", "Fast_0_2026121113 5"}) {
+  for (const char* name :
+       {".Pro_Fat_hidden", "Pro_Fat_0_2026121113 5_Relation", "Pro_Fat_0_2026121113 5_DirInfo",
+        "Pro_Fat_0_2026121113 5", "Fast_0_2026121113 5"}) {
     test::WriteFile(folder / name, "", 0);
   }
   fs::create_directories(folder / "Pro_Fat_folder");

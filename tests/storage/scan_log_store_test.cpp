@@ -193,8 +193,8 @@ TEST_F(StoreTest, DamagedPicturesAreHiddenFromListingsAndSearches) {
     bool shown;
   };
   const Case cases[] = {
-      {"bad.jpg", 0, false},  {"BAD2.JPG", 0, false}, {"good.jpg", 1, true}, {"odd.pn", 0, false},
-      {"note.txt", 0, true},  {"plain", 0, true},     {"dot.", 0, true},     {"raw.NEF", 0, false},
+      {"bad.jpg", 0, false}, {"BAD2.JPG", 0, false}, {"good.jpg", 1, true}, {"odd.pn", 0, false},
+      {"note.txt", 0, true}, {"plain", 0, true},     {"dot.", 0, true},     {"raw.NEF", 0, false},
   };
   for (const Case& c : cases) AddItem(store, MakeFile(c.name, 10, c.contentCheck), kFat32Root);
   std::vector<FoundItem> listed, found;
@@ -293,11 +293,13 @@ TEST_F(StoreTest, FolderCyclesEndEveryWalk) {
 }
 
 TEST_F(StoreTest, SearchFollowsTheSubstringRules) {
-  const char* names[] = {"report.doc", "report.docx", "pic.jpg", "song.mp3", "readme", "a.", "data.xyz",
-                         "UPPER.PDF", "Folder.doc"};
+  const char* names[] = {"report.doc", "report.docx", "pic.jpg",   "song.mp3",  "readme",
+                         "a.",         "data.xyz",    "UPPER.PDF", "Folder.doc"};
   for (const char* n : names) {
-    if (std::string(n) == "Folder.doc") AddItem(store, MakeFolder(n, 50), kFat32Root);
-    else AddItem(store, MakeFile(n, 1), kFat32Root);
+    if (std::string(n) == "Folder.doc")
+      AddItem(store, MakeFolder(n, 50), kFat32Root);
+    else
+      AddItem(store, MakeFile(n, 1), kFat32Root);
   }
   struct Case {
     std::string pattern;
@@ -390,7 +392,11 @@ TEST_F(StoreTest, ReadingPastTheEndOfTheLogFails) {
 TEST_F(StoreTest, TornLastRecordIsCountedAndOverwritten) {
   AddItem(store, MakeFile("whole"), kFat32Root);
   store.Close();
-  { std::FILE* f = std::fopen(LogFile().c_str(), "ab"); std::fwrite("torn", 1, 4, f); std::fclose(f); }
+  {
+    std::FILE* f = std::fopen(LogFile().c_str(), "ab");
+    std::fwrite("torn", 1, 4, f);
+    std::fclose(f);
+  }
   ASSERT_EQ(store.Open(folder, name), kOk);
   EXPECT_EQ(store.LoadErrors(), 1u);
   uint32_t id = AddItem(store, MakeFile("next"), kFat32Root);
@@ -413,16 +419,16 @@ TEST(StoreDamage, DamagedRelationLoadsWhatIsWellFormed) {
       {" | 2 - [1,2] | 7 - [3]", {{2, {1, 2}}, {7, {3}}}, 0},
       {"garbage | 2 - [1]", {{2, {1}}}, 1},
       {"garbage without any entry", {}, 1},
-      {" | 2 - [1,2 | 7 - [3]", {{7, {3}}}, 1},                 // unbalanced bracket
-      {" | 2 - 1,2] | 7 - [3]", {{7, {3}}}, 1},                 // no opening bracket
-      {" | 2 - [1]] | 7 - [3]", {{2, {1}}, {7, {3}}}, 1},       // stray text after a list
-      {" | 99999999999999999999999 - [1]", {}, 1},              // key does not fit 64 bits
-      {" | 2 - [1,99999999999,3]", {{2, {1, 3}}}, 1},           // id does not fit 32 bits
+      {" | 2 - [1,2 | 7 - [3]", {{7, {3}}}, 1},            // unbalanced bracket
+      {" | 2 - 1,2] | 7 - [3]", {{7, {3}}}, 1},            // no opening bracket
+      {" | 2 - [1]] | 7 - [3]", {{2, {1}}, {7, {3}}}, 1},  // stray text after a list
+      {" | 99999999999999999999999 - [1]", {}, 1},         // key does not fit 64 bits
+      {" | 2 - [1,99999999999,3]", {{2, {1, 3}}}, 1},      // id does not fit 32 bits
       {" | 2 - [1,x,,3]", {{2, {1, 3}}}, 2},
-      {" | 2 - [4,1,0,-5]", {{2, {1}}}, 3},                     // past the end (3 records), 0, negative
+      {" | 2 - [4,1,0,-5]", {{2, {1}}}, 3},  // past the end (3 records), 0, negative
       {" | 2 - []", {}, 1},
       {" | abc - [1]", {}, 1},
-      {" | 2 - [1] | 2 - [3]", {{2, {1, 3}}}, 0},               // a key written twice is merged
+      {" | 2 - [1] | 2 - [3]", {{2, {1, 3}}}, 0},  // a key written twice is merged
       {"", {}, 0},
   };
   for (const Case& c : cases) {

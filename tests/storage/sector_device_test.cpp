@@ -50,11 +50,16 @@ TEST(SectorDevice, RunsEndingAtTheLastSector) {
     uint64_t start, count;
     int32_t result;
   };
-  const Case cases[] = {{4, 4, kOk},   {0, 8, kOk},   {7, 1, kOk},   {4, 5, kErrInvalidParameter},
-                        {8, 1, kErrInvalidParameter}, {UINT64_MAX, 2, kErrInvalidParameter},
+  const Case cases[] = {{4, 4, kOk},
+                        {0, 8, kOk},
+                        {7, 1, kOk},
+                        {4, 5, kErrInvalidParameter},
+                        {8, 1, kErrInvalidParameter},
+                        {UINT64_MAX, 2, kErrInvalidParameter},
                         {8, 0, kOk}};
   for (const Case& c : cases) {
-    EXPECT_EQ(ReadSectors(c.count, dev, buf.data(), c.start, 512, got), c.result) << c.start << "+" << c.count;
+    EXPECT_EQ(ReadSectors(c.count, dev, buf.data(), c.start, 512, got), c.result)
+        << c.start << "+" << c.count;
     EXPECT_EQ(got, c.result == kOk ? c.count : 0u);
   }
   auto whole = PatternBytes(8 * 512);

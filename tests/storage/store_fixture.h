@@ -11,7 +11,8 @@
 
 namespace nuvarin::test {
 
-FoundItem MakeFile(std::string_view name, uint64_t size = 0, uint32_t contentCheck = 1, uint32_t objectId = 0);
+FoundItem MakeFile(std::string_view name, uint64_t size = 0, uint32_t contentCheck = 1,
+                   uint32_t objectId = 0);
 FoundItem MakeFolder(std::string_view name, uint32_t objectId);
 
 // Appends `item` and lists it under `key`; a folder also gets its folder name

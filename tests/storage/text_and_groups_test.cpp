@@ -32,37 +32,44 @@ TEST(TextHelpers, SizeText) {
 
 TEST(TextHelpers, DurationText) {
   const std::pair<int64_t, const char*> cases[] = {
-      {0, "0 Sec"},         {59, "59 Sec"},        {-3, "-3 Sec"},          {60, "1 Min 0 Sec"},
-      {3599, "59 Min 59 Sec"}, {3600, "1 Hour 0 Min"}, {7384, "2 Hour 3 Min"}, {90061, "25 Hour 1 Min"},
+      {0, "0 Sec"},           {59, "59 Sec"},           {-3, "-3 Sec"},
+      {60, "1 Min 0 Sec"},    {3599, "59 Min 59 Sec"},  {3600, "1 Hour 0 Min"},
+      {7384, "2 Hour 3 Min"}, {90061, "25 Hour 1 Min"},
   };
   for (const auto& [s, text] : cases) EXPECT_EQ(DurationText(s), text) << s;
 }
 
 TEST(FileTypeGroups, ListsAreTheFixedMaskLists) {
-  EXPECT_STREQ(kPhotoList,
-               "*.bmp|*.gif|*.jpg|*.jpeg|*.png|*.psd|*.tif|*.tiff|*.pcx|*.scr|*.ico|*.nef|*.nrw|*.crw|*.cr2|*.sr2|"
-               "*.arw|*.srf|*.divu|*.pgm|*.k25|*.kdc|*.dcr|*.raf|*.iff|*.pbm|*.mef|*.jp2|*.mos|*.x3f|*.orf|*.erf|"
-               "*.indd|*.pef|*.psp|*.mrw|*.dng|*.raw|*.pct|*.tga|*.thm");
-  EXPECT_STREQ(kAudioList,
-               "*.mp3|*.wav|*.ape|*.aiff|*.rps|*.mid|*.midi|*.m4a|*.m4p|*.au|*.ogg|*.wma|*.rm|*.ra|*.acd|*.amr|"
-               "*.at3|*.caf|*.dss|*.m4r|*.nra|*.snd");
-  EXPECT_STREQ(kVideoList,
-               "*.rmvb|*.rm|*.mpeg|*.mov|*.avi|*.wmv|*.asf|*.mp4|*.flv|*.fla|*.swf|*.m4v|*.3gp|*.dv|*.3g2|*.m4b|"
-               "*.mkv|*.mts|*.divx|*.ogm|*.moi|*.vob|*.ajp|*.f4v|*.mqv|*.svi|*.vid|*.tod|*.hdmov|*.mod|*.mxf|*.lrv");
-  EXPECT_STREQ(kDocumentList,
-               "*.doc|*.xls|*.ppt|*.odt|*.ods|*.pdf|*.docx|*.xlsx|*.pptx|*.ole|*.txt|*.xml|*.chm|*.htm|*.html|"
-               "*.pst|*.dbx|*.wps|*.dps|*.et|*.one|*.mpp|*.mdb|*.accdb");
-  EXPECT_STREQ(kArchiveList, "*.zip|*.rar|*.gzip|*.tar|*.7z|*.cab|*.arj|*.lzh|*.ace|*.gz|*.uue|*.bz2|*.jar|*.iso");
-  EXPECT_STREQ(kPreviewDocumentList,
-               "*.pdf|*.doc|*.dot|*.docx|*.dotx|*.docm|*.dotm|*.rtf|*.odt|*.ppt|*.pptx|*.pptm|*.pps|*.ppsx|*.ppsm|"
-               "*.odp|*.xls|*.xlsx|*.xlsm|*.csv|*.odc|*.vsd|*.vsdm|*.vsdx|*.pub|*.mpp|*.ics|*.vcf|*.msg|*.zip|*.rar|"
-               "*.gzip|*.tar|*.7z|*.cab|*.arj|*.lzh|*.ace|*.gz|*.uue|*.bz2|*.jar|*.iso");
+  EXPECT_STREQ(
+      kPhotoList,
+      "*.bmp|*.gif|*.jpg|*.jpeg|*.png|*.psd|*.tif|*.tiff|*.pcx|*.scr|*.ico|*.nef|*.nrw|*.crw|*.cr2|*.sr2|"
+      "*.arw|*.srf|*.divu|*.pgm|*.k25|*.kdc|*.dcr|*.raf|*.iff|*.pbm|*.mef|*.jp2|*.mos|*.x3f|*.orf|*.erf|"
+      "*.indd|*.pef|*.psp|*.mrw|*.dng|*.raw|*.pct|*.tga|*.thm");
+  EXPECT_STREQ(
+      kAudioList,
+      "*.mp3|*.wav|*.ape|*.aiff|*.rps|*.mid|*.midi|*.m4a|*.m4p|*.au|*.ogg|*.wma|*.rm|*.ra|*.acd|*.amr|"
+      "*.at3|*.caf|*.dss|*.m4r|*.nra|*.snd");
+  EXPECT_STREQ(
+      kVideoList,
+      "*.rmvb|*.rm|*.mpeg|*.mov|*.avi|*.wmv|*.asf|*.mp4|*.flv|*.fla|*.swf|*.m4v|*.3gp|*.dv|*.3g2|*.m4b|"
+      "*.mkv|*.mts|*.divx|*.ogm|*.moi|*.vob|*.ajp|*.f4v|*.mqv|*.svi|*.vid|*.tod|*.hdmov|*.mod|*.mxf|*.lrv");
+  EXPECT_STREQ(
+      kDocumentList,
+      "*.doc|*.xls|*.ppt|*.odt|*.ods|*.pdf|*.docx|*.xlsx|*.pptx|*.ole|*.txt|*.xml|*.chm|*.htm|*.html|"
+      "*.pst|*.dbx|*.wps|*.dps|*.et|*.one|*.mpp|*.mdb|*.accdb");
+  EXPECT_STREQ(kArchiveList,
+               "*.zip|*.rar|*.gzip|*.tar|*.7z|*.cab|*.arj|*.lzh|*.ace|*.gz|*.uue|*.bz2|*.jar|*.iso");
+  EXPECT_STREQ(
+      kPreviewDocumentList,
+      "*.pdf|*.doc|*.dot|*.docx|*.dotx|*.docm|*.dotm|*.rtf|*.odt|*.ppt|*.pptx|*.pptm|*.pps|*.ppsx|*.ppsm|"
+      "*.odp|*.xls|*.xlsx|*.xlsm|*.csv|*.odc|*.vsd|*.vsdm|*.vsdx|*.pub|*.mpp|*.ics|*.vcf|*.msg|*.zip|*.rar|"
+      "*.gzip|*.tar|*.7z|*.cab|*.arj|*.lzh|*.ace|*.gz|*.uue|*.bz2|*.jar|*.iso");
   EXPECT_STREQ(kOtherToken, ".other");
 }
 
 TEST(FileTypeGroups, Patterns) {
-  EXPECT_EQ(AllGroupsPattern(), std::string(kPhotoList) + "|" + kAudioList + "|" + kVideoList + "|" + kDocumentList +
-                                    "|" + kArchiveList);
+  EXPECT_EQ(AllGroupsPattern(), std::string(kPhotoList) + "|" + kAudioList + "|" + kVideoList + "|" +
+                                    kDocumentList + "|" + kArchiveList);
   EXPECT_EQ(AllGroupsPattern().find(".other"), std::string::npos);  // picking nothing leaves others out
   EXPECT_EQ(PatternForGroups({FileGroup::kOthers}), ".other");
   EXPECT_EQ(PatternForGroups({FileGroup::kAudio, FileGroup::kOthers, FileGroup::kArchive}),
@@ -72,10 +79,18 @@ TEST(FileTypeGroups, Patterns) {
 
 TEST(FileTypeGroups, GroupOfNameSearchesTheListsInOrder) {
   const std::pair<const char*, FileGroup> cases[] = {
-      {"a.jpg", FileGroup::kPhoto},     {"A.JPG", FileGroup::kPhoto},      {"song.mp3", FileGroup::kAudio},
-      {"clip.rm", FileGroup::kAudio},   {"movie.mkv", FileGroup::kVideo},  {"x.docx", FileGroup::kDocument},
-      {"a.tar.gz", FileGroup::kArchive}, {"readme", FileGroup::kOthers},   {"a.", FileGroup::kOthers},
-      {"weird.xyz", FileGroup::kOthers}, {"m.mp", FileGroup::kPhoto} /* "mp" is text of "*.bmp" */,      {".bashrc", FileGroup::kOthers},
+      {"a.jpg", FileGroup::kPhoto},
+      {"A.JPG", FileGroup::kPhoto},
+      {"song.mp3", FileGroup::kAudio},
+      {"clip.rm", FileGroup::kAudio},
+      {"movie.mkv", FileGroup::kVideo},
+      {"x.docx", FileGroup::kDocument},
+      {"a.tar.gz", FileGroup::kArchive},
+      {"readme", FileGroup::kOthers},
+      {"a.", FileGroup::kOthers},
+      {"weird.xyz", FileGroup::kOthers},
+      {"m.mp", FileGroup::kPhoto} /* "mp" is text of "*.bmp" */,
+      {".bashrc", FileGroup::kOthers},
   };
   for (const auto& [name, group] : cases) EXPECT_EQ(GroupOfName(name), group) << name;
 }
