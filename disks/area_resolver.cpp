@@ -132,17 +132,23 @@ bool DestinationOnScannedArea(const ScanTarget& target, const fs::path& destinat
   auto disks = platform::ListWholeDisks();
   if (target.diskIndex >= disks.size()) return false;
   const auto& disk = disks[target.diskIndex];
-  // A file system on the whole disk lies on every area of it.
-  if (disk.devnum == devnum) return true;
   const uint64_t sectorSize = platform::DiskLogicalSectorSize(disk.name);
   const uint64_t areaStart = target.startSector;
   uint64_t areaEnd = target.startSector + target.sectorCount;
   if (areaEnd < areaStart || target.sectorCount == 0) areaEnd = UINT64_MAX;
-  for (const auto& p : platform::ListPartitions(disk.name)) {
-    if (p.devnum != devnum) continue;
-    const uint64_t first = p.start * 512 / sectorSize;
-    const uint64_t end = first + p.size * 512 / sectorSize;
-    if (first < areaEnd && areaStart < end) return true;
+  const auto partitions = platform::ListPartitions(disk.name);
+  // The destination's file system may sit on a mapped device or on a loop
+  // device whose backing file lies on the area: what counts is where the
+  // bytes land.
+  for (uint64_t dev : platform::UnderlyingDevices(devnum)) {
+    // A file system on the whole disk lies on every area of it.
+    if (dev == disk.devnum) return true;
+    for (const auto& p : partitions) {
+      if (p.devnum != dev) continue;
+      const uint64_t first = p.start * 512 / sectorSize;
+      const uint64_t end = first + p.size * 512 / sectorSize;
+      if (first < areaEnd && areaStart < end) return true;
+    }
   }
   return false;
 }

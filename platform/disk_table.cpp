@@ -1,6 +1,7 @@
 #include "platform/disk_table.h"
 
 #include <blkid/blkid.h>
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -159,6 +160,26 @@ std::string DiskModel(const std::string& diskName) {
   size_t lead = 0;
   while (lead < model.size() && std::isspace(static_cast<unsigned char>(model[lead]))) ++lead;
   return model.substr(lead);
+}
+
+std::vector<uint64_t> UnderlyingDevices(uint64_t devnum) {
+  std::vector<uint64_t> out;
+  std::vector<uint64_t> todo{devnum};
+  while (!todo.empty() && out.size() < 64) {
+    const uint64_t d = todo.back();
+    todo.pop_back();
+    if (d == 0 || std::find(out.begin(), out.end(), d) != out.end()) continue;
+    out.push_back(d);
+    const fs::path dir = SysfsRoot() / "dev" / "block" / (std::to_string(major(d)) + ":" + std::to_string(minor(d)));
+    std::error_code ec;
+    for (fs::directory_iterator it(dir / "slaves", ec), end; !ec && it != end; it.increment(ec)) {
+      todo.push_back(ParseDevnum(ReadSysAttribute(it->path() / "dev")));
+    }
+    const std::string backing = ReadSysAttribute(dir / "loop" / "backing_file");
+    struct stat st {};
+    if (!backing.empty() && ::stat(backing.c_str(), &st) == 0) todo.push_back(st.st_dev);
+  }
+  return out;
 }
 
 bool RunningAsRoot() { return ::geteuid() == 0; }

@@ -51,6 +51,11 @@ uint64_t DiskSize512(const std::string& diskName);
 uint32_t DiskLogicalSectorSize(const std::string& diskName);
 std::string DiskModel(const std::string& diskName);
 
+// The block device `devnum` and every device its data lands on: the members
+// of a mapped device (sysfs "slaves"), and for a loop device the device that
+// holds its backing file; followed down, at most 64 devices.
+std::vector<uint64_t> UnderlyingDevices(uint64_t devnum);
+
 // True when the program runs with root's rights (then a refused device is
 // refused by the system's policy, not for lack of rights).
 bool RunningAsRoot();

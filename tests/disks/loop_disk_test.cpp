@@ -139,6 +139,29 @@ TEST_F(LoopDisks, MountedVolumeHasFiguresAndGuardsItsDisk) {
   gap.startSector = records[1].firstSector;
   gap.sectorCount = records[1].sectorCount;
   EXPECT_FALSE(DestinationOnScannedArea(gap, dest));
+
+  // A file system whose image file lies on the NTFS volume, mounted through
+  // a loop device: writing there writes to the NTFS partition too.
+  ASSERT_TRUE(test::HaveTool("mkfs.ext4")) << "mkfs.ext4 (e2fsprogs) is needed";
+  const fs::path inner = dir / "inner.img";
+  ASSERT_EQ(test::RunCommand("truncate -s 4M " + inner.string() + " && mkfs.ext4 -q -F " + inner.string()).exitCode,
+            0);
+  test::LoopDisk innerLoop;
+  ASSERT_TRUE(innerLoop.Attach(inner, false));
+  const fs::path innerDir = dir_->path() / "inner";
+  fs::create_directories(innerDir);
+  struct Unmount {
+    fs::path dir;
+    bool mounted = false;
+    ~Unmount() {
+      if (mounted) test::RunCommand("umount " + test::ShellQuote(dir.string()));
+    }
+  } unmount{innerDir};
+  auto r = test::RunCommand("mount -t ext4 " + innerLoop.device() + " " + test::ShellQuote(innerDir.string()));
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  unmount.mounted = true;
+  EXPECT_TRUE(DestinationOnScannedArea(ntfs, innerDir / "out"));
+  EXPECT_FALSE(DestinationOnScannedArea(fat, innerDir / "out"));
 }
 
 TEST_F(LoopDisks, TargetsByDeviceAndByNumber) {
