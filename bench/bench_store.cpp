@@ -49,7 +49,6 @@ int main(int argc, char** argv) {
 
   auto start = Clock::now();
   uint32_t parent = 2;
-  uint32_t depth = 0;
   for (uint64_t i = 0; i < count; ++i) {
     uint32_t id = 0;
     nuvarin::FoundItem* item = store.AppendItem(id);
@@ -65,14 +64,13 @@ int main(int argc, char** argv) {
       item->isFolder = 1;
       item->objectId = static_cast<uint32_t>(1000 + i);
       item->SetName(name);
-      store.AddRelation(nuvarin::MakeRelationKey(depth, parent), id, item->objectId, name);
+      store.AddRelation(nuvarin::MakeRelationKey(0, 2), id, item->objectId, name);  // folders in the root
       parent = item->objectId;
-      depth = 1;
     } else {
       std::snprintf(name, sizeof(name), kNames[i % 8], static_cast<unsigned long long>(i));
       item->objectId = static_cast<uint32_t>(5000000 + i);
       item->SetName(name);
-      store.AddRelation(nuvarin::MakeRelationKey(depth, parent), id, item->objectId, nullptr);
+      store.AddRelation(nuvarin::MakeRelationKey(1, parent), id, item->objectId, nullptr);
     }
   }
   int32_t rc = store.Flush();
@@ -110,6 +108,17 @@ int main(int argc, char** argv) {
   }
   double seconds = Seconds(start);
   Line("ReadFolder (1000 folders)", listed, listed * nuvarin::kFoundItemSize, seconds);
+
+  start = Clock::now();
+  const uint32_t paths = static_cast<uint32_t>(std::min<uint64_t>(count, 100000));
+  uint64_t pathBytes = 0;
+  for (uint32_t id = 1; id <= paths; ++id) {
+    nuvarin::FoundItem item;
+    std::string path;
+    if (store.ReadItem(id, item) == 0 && store.ItemPath(item, path) == 0) pathBytes += path.size();
+  }
+  seconds = Seconds(start);
+  Line("ReadItem + ItemPath", paths, paths * nuvarin::kFoundItemSize, seconds);
 
   store.Close();
   fs::remove_all(folder);

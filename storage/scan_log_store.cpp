@@ -242,6 +242,13 @@ struct ScanLogStore::Impl {
   std::map<RelationKey, std::vector<uint32_t>> relations;
   std::vector<DirInfoRecord> folders;
   std::unordered_map<uint32_t, size_t> folderByObject;  // objectId -> first DirInfoRecord
+  // Which folder lists each record (the smallest key whose list holds it),
+  // built on the first parent lookup and kept up to date after that, so that
+  // a path costs one step per level instead of a pass over the whole relation.
+  bool ownersBuilt = false;
+  std::vector<uint32_t> ownerSlot;  // by itemId: 0 none, else 1 + index into ownerKeys
+  std::vector<RelationKey> ownerKeys;
+  std::unordered_map<RelationKey, uint32_t> ownerKeyIndex;
   bool relationsDirty = false;
   bool foldersDirty = false;
   int32_t firstWriteError = kOk;
@@ -283,6 +290,26 @@ struct ScanLogStore::Impl {
     if (it == relations.end()) return nullptr;
     if (resolved) *resolved = key;
     return &it->second;
+  }
+
+  void NoteOwner(RelationKey key, uint32_t itemId) {
+    auto [it, fresh] = ownerKeyIndex.emplace(key, static_cast<uint32_t>(ownerKeys.size()));
+    if (fresh) ownerKeys.push_back(key);
+    if (ownerSlot.size() <= itemId) ownerSlot.resize(static_cast<size_t>(itemId) + 1, 0);
+    uint32_t& slot = ownerSlot[itemId];
+    if (slot == 0 || key < ownerKeys[slot - 1]) slot = it->second + 1;
+  }
+
+  bool FindOwner(uint32_t itemId, RelationKey& key) {
+    if (!ownersBuilt) {
+      for (const auto& [k, ids] : relations) {
+        for (uint32_t id : ids) NoteOwner(k, id);
+      }
+      ownersBuilt = true;
+    }
+    if (itemId >= ownerSlot.size() || ownerSlot[itemId] == 0) return false;
+    key = ownerKeys[ownerSlot[itemId] - 1];
+    return true;
   }
 
   void AddFolderName(const DirInfoRecord& rec) {
@@ -534,6 +561,7 @@ void ScanLogStore::AddRelation(RelationKey key, uint32_t itemId, uint32_t object
   if (itemId == 0 || itemId > s.RecordCount()) return;  // no such record: never written
   s.relations[key].push_back(itemId);
   s.relationsDirty = true;
+  if (s.ownersBuilt) s.NoteOwner(key, itemId);
   if (folderName) {
     DirInfoRecord rec;
     std::memset(&rec, 0, sizeof(rec));
@@ -578,6 +606,10 @@ void ScanLogStore::Close() {
   s.relations.clear();
   s.folders.clear();
   s.folderByObject.clear();
+  s.ownersBuilt = false;
+  std::vector<uint32_t>().swap(s.ownerSlot);
+  s.ownerKeys.clear();
+  s.ownerKeyIndex.clear();
 }
 
 int32_t ScanLogStore::ReadFolder(RelationKey key, std::vector<FoundItem>& out) {
@@ -634,12 +666,9 @@ int32_t ScanLogStore::FindParents(const FoundItem& item, std::vector<FoundItem>&
   std::unordered_set<uint32_t> visited{item.itemId};
   FoundItem current = item;
   for (uint32_t level = 0; level < kMaxFolderDepth; ++level) {
-    auto owner = s.relations.end();
-    for (auto it = s.relations.begin(); it != s.relations.end() && owner == s.relations.end(); ++it) {
-      if (std::find(it->second.begin(), it->second.end(), current.itemId) != it->second.end()) owner = it;
-    }
-    if (owner == s.relations.end() || owner == s.relations.begin()) return kOk;
-    uint32_t parentObject = static_cast<uint32_t>(owner->first);
+    RelationKey owner;
+    if (!s.FindOwner(current.itemId, owner) || owner == s.relations.begin()->first) return kOk;
+    uint32_t parentObject = static_cast<uint32_t>(owner);
     FoundItem parent;
     std::memset(&parent, 0, sizeof(parent));
     auto named = s.folderByObject.find(parentObject);

@@ -248,6 +248,31 @@ TEST_F(StoreTest, ItemPathNamesTheParentsFromTheRootDown) {
   EXPECT_EQ(parents[1].objectId, 3u);
 }
 
+TEST_F(StoreTest, ItemPathFollowsLaterAdditionsAndTheSmallestOwningKey) {
+  AddItem(store, MakeFolder("Docs", 3), kFat32Root);
+  uint32_t first = AddItem(store, MakeFile("a.txt"), MakeRelationKey(1, 3));
+  FoundItem item;
+  std::string path;
+  ASSERT_EQ(store.ReadItem(first, item), kOk);
+  ASSERT_EQ(store.ItemPath(item, path), kOk);
+  EXPECT_EQ(path, "Docs/");
+  // Added after the first lookup: a deeper folder, and a record listed twice
+  // (the smaller key is where it lives).
+  AddItem(store, MakeFolder("Sub", 4), MakeRelationKey(1, 3));
+  uint32_t deep = AddItem(store, MakeFile("b.txt"), MakeRelationKey(2, 4));
+  AddItem(store, MakeFolder("Other", 5), kFat32Root);
+  store.AddRelation(MakeRelationKey(1, 5), deep, 0, nullptr);
+  ASSERT_EQ(store.ReadItem(deep, item), kOk);
+  ASSERT_EQ(store.ItemPath(item, path), kOk);
+  EXPECT_EQ(path, "Other/");
+  Reopen();  // the same answers from the loaded relation
+  ASSERT_EQ(store.ItemPath(item, path), kOk);
+  EXPECT_EQ(path, "Other/");
+  ASSERT_EQ(store.ReadItem(first, item), kOk);
+  ASSERT_EQ(store.ItemPath(item, path), kOk);
+  EXPECT_EQ(path, "Docs/");
+}
+
 TEST_F(StoreTest, ParentWithoutFolderNameIsFoundInTheLog) {
   AddItem(store, MakeFile("decoy", 0, 1, 8), kFat32Root);  // same objectId, but a file
   AddItem(store, MakeFolder("Lost", 8), kFat32Root, /*named=*/false);
