@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "disks/area_resolver.h"
 #include "platform/block_device.h"
 #include "platform/clock.h"
 #include "platform/disk_table.h"
@@ -228,6 +229,13 @@ int32_t CreateImage(ImageCopier& copier, uint32_t diskNumber, uint64_t firstSect
   fs::path path;
   int32_t rc = platform::DiskDevicePath(diskNumber, path);
   if (rc != kOk) return rc;
+  // The callers check this first and say so; writing the image into the area
+  // being copied would change the source under the copy, so it never happens.
+  ScanTarget area;
+  area.diskIndex = diskNumber;
+  area.startSector = firstSector;
+  area.sectorCount = sectorCount;
+  if (DestinationOnScannedArea(area, imagePath)) return kErrInvalidParameter;
   return CreateImageFromPath(copier, path, firstSector, sectorCount, imagePath, context);
 }
 

@@ -140,6 +140,13 @@ TEST_F(LoopDisks, MountedVolumeHasFiguresAndGuardsItsDisk) {
   gap.sectorCount = records[1].sectorCount;
   EXPECT_FALSE(DestinationOnScannedArea(gap, dest));
 
+  // The copier itself never writes an image into the area it copies.
+  ImageCopier copier;
+  EXPECT_EQ(CreateImage(copier, ntfs.diskIndex, ntfs.startSector, ntfs.sectorCount, dir / "self.img", nullptr),
+            kErrInvalidParameter);
+  EXPECT_EQ(CreateImage(copier, ntfs.diskIndex, 0, 0, dir / "self.img", nullptr), kErrInvalidParameter);
+  EXPECT_FALSE(fs::exists(dir / "self.img"));
+
   // A file system whose image file lies on the NTFS volume, mounted through
   // a loop device: writing there writes to the NTFS partition too.
   ASSERT_TRUE(test::HaveTool("mkfs.ext4")) << "mkfs.ext4 (e2fsprogs) is needed";
