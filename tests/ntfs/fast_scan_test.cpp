@@ -9,6 +9,7 @@
 #include "ntfs/mft_record.h"
 #include "platform/error_codes.h"
 #include "scan_fixture.h"
+#include "storage/scan_log_index.h"
 #include "test_support.h"
 
 namespace nuvarin {
@@ -42,6 +43,7 @@ class NtfsFastScanTest : public testing::Test {
     ASSERT_TRUE(fx.ok()) << fx.log();
     engine_ = new CFastNtfsRecovery();
     ASSERT_EQ(engine_->OpenImage(fx.Image(), 3), kOk);
+    ScanLogIndex::Instance().NewScanFolder();  // a log of its own, as the scan job gives each scan
     ASSERT_EQ(engine_->OpenLog(nullptr), kOk);
     findings_ = new std::map<std::string, Finding>(test::WalkFindings(*engine_));
   }
@@ -267,6 +269,7 @@ TEST(NtfsFastScanCancelTest, CancelReturnsTheCallbacksValue) {
   CFastNtfsRecovery engine;
   ASSERT_EQ(engine.OpenImage(fx.Image(), 0), kOk);
   engine.SetProgressCallback(&CancelAtOnce, nullptr, nullptr, 100);
+  ScanLogIndex::Instance().NewScanFolder();
   EXPECT_EQ(engine.OpenLog(nullptr), kCancelCode);
   EXPECT_TRUE(engine.FolderList().size() > 0);
 }

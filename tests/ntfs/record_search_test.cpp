@@ -167,10 +167,10 @@ class RecordSearchOnFormattedVolume : public ::testing::Test {
       auto found = tree.find(rel);
       ASSERT_NE(found, tree.end()) << "not listed under its folder";
       const FoundItem& item = found->second;
-      EXPECT_EQ(item.sourceKind, kSourceNtfsRecordSearch);
-      EXPECT_EQ(item.clusterSize, 4096u);
+      EXPECT_EQ(+item.sourceKind, kSourceNtfsRecordSearch);
+      EXPECT_EQ(+item.clusterSize, 4096u);
       std::vector<uint8_t> want = test::ReadFile(source);
-      EXPECT_EQ(item.size, want.size());
+      EXPECT_EQ(+item.size, want.size());
       std::string path;
       EXPECT_EQ(engine.GetItemPath(&item, path), kOk);
       EXPECT_EQ(path, Folder(rel));
@@ -240,7 +240,7 @@ TEST_F(RecordSearchOnFormattedVolume, VolumeInsideALargerAreaIsPlacedByItsMftRec
   ExpectEveryFileBack(engine, *inner_);
   auto tree = ListTree(engine);
   ASSERT_TRUE(tree.count("root.txt"));
-  EXPECT_EQ(tree["root.txt"].volumeStartSector, 2051u);
+  EXPECT_EQ(+tree["root.txt"].volumeStartSector, 2051u);
 }
 
 TEST_F(RecordSearchOnFormattedVolume, FirstDataSectorMatchesTheFileOnTheVolume) {
@@ -346,13 +346,13 @@ TEST_F(RecordSearchOnBuiltArea, RecordBeforeAnyMftRecordTakesTheMftAsContiguousF
   auto tree = ListTree(engine_);
   ASSERT_TRUE(tree.count("Parent/early.txt"));
   const FoundItem& item = tree["Parent/early.txt"];
-  EXPECT_EQ(item.volumeStartSector, 0u);
-  EXPECT_EQ(item.entrySector, 3000u);
-  EXPECT_EQ(item.objectId, 100u);
-  EXPECT_EQ(item.driveLetter, 3);
-  EXPECT_EQ(item.size, 10u);
-  EXPECT_EQ(item.clusterSize, 8u * 512);
-  EXPECT_EQ(tree["Parent/"].entrySector, 2900u);
+  EXPECT_EQ(+item.volumeStartSector, 0u);
+  EXPECT_EQ(+item.entrySector, 3000u);
+  EXPECT_EQ(+item.objectId, 100u);
+  EXPECT_EQ(+item.driveLetter, 3);
+  EXPECT_EQ(+item.size, 10u);
+  EXPECT_EQ(+item.clusterSize, 8u * 512);
+  EXPECT_EQ(+tree["Parent/"].entrySector, 2900u);
   EXPECT_EQ(engine_.VolumeCount(), 0u);
 }
 
@@ -412,8 +412,8 @@ TEST_F(RecordSearchOnBuiltArea, MftRecordRegistersItsVolumeAndItsClusterSize) {
   EXPECT_EQ(starts[2048], 1536u);
   auto tree = ListTree(engine_);
   ASSERT_TRUE(tree.count("Home/inside.txt"));
-  EXPECT_EQ(tree["Home/inside.txt"].volumeStartSector, 1536u);
-  EXPECT_EQ(tree["Home/inside.txt"].clusterSize, 4096u);
+  EXPECT_EQ(+tree["Home/inside.txt"].volumeStartSector, 1536u);
+  EXPECT_EQ(+tree["Home/inside.txt"].clusterSize, 4096u);
 }
 
 TEST_F(RecordSearchOnBuiltArea, FirstNonResidentFileSetsTheEstimate) {
@@ -428,8 +428,8 @@ TEST_F(RecordSearchOnBuiltArea, FirstNonResidentFileSetsTheEstimate) {
   Sweep(engine_, image_);
   EXPECT_EQ(engine_.ClusterEstimate(), 8u);
   auto tree = ListTree(engine_);
-  EXPECT_EQ(tree["two.bin"].clusterSize, 4096u);
-  EXPECT_EQ(tree["later.txt"].clusterSize, 4096u);
+  EXPECT_EQ(+tree["two.bin"].clusterSize, 4096u);
+  EXPECT_EQ(+tree["later.txt"].clusterSize, 4096u);
 }
 
 TEST_F(RecordSearchOnBuiltArea, SweepSkipsFolderRecordsAndSystemRecords) {
@@ -470,7 +470,7 @@ TEST_F(RecordSearchOnBuiltArea, ContentCheckMarksFilesThatDoNotFitTheirExtension
   for (uint32_t id = 1; id <= engine_.GetItemCount(); ++id) {
     FoundItem it;
     ASSERT_EQ(engine_.Log()->ReadItem(id, it), kOk);
-    check[std::string(it.Name())] = it.contentCheck;
+    check[std::string(it.Name())] = +it.contentCheck;
   }
   EXPECT_EQ(check["photo.jpg"], 0u);
   EXPECT_EQ(check["blank.jpg"], 0u);
@@ -515,7 +515,7 @@ TEST_F(RecordSearchOnBuiltArea, ReadsStayInsideTheAreaOfADisk) {
   EXPECT_FALSE(tree.count("BeforeTheArea/"));
   ASSERT_TRUE(tree.count("inside.bin"));
   ASSERT_TRUE(tree.count("outside.bin"));
-  EXPECT_EQ(tree["inside.bin"].volumeStartSector, start);
+  EXPECT_EQ(+tree["inside.bin"].volumeStartSector, start);
 
   test::TempDir dest("ntfssearch-area");
   ASSERT_EQ(engine.RecoverItem(&tree["inside.bin"], dest / "inside.bin", 0), kOk);
