@@ -94,7 +94,9 @@ std::vector<SysDisk> ListWholeDisks() {
     if (!take && HasPrefix(name, "loop")) {
       take = !ReadSysAttribute(it->path() / "loop" / "backing_file").empty();
     }
-    if (!take) continue;
+    // Hidden block devices (the per-path nodes of multipath NVMe) repeat a
+    // disk that is listed under its own name.
+    if (!take || ReadSysAttribute(it->path() / "hidden") == "1") continue;
     SysDisk disk;
     disk.name = name;
     disk.devicePath = dev / name;

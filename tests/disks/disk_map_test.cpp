@@ -128,6 +128,8 @@ class FakeSysfs : public ::testing::Test {
     ASSERT_EQ(r.exitCode, 0) << r.output;
     Disk("loop5", 8192, "7:5", "0");
     Disk("sr0", 8192, "11:0", "1");
+    Disk("nvme0c0n1", 8192, "259:9", "0");
+    Attr(sys_ / "block/nvme0c0n1/hidden", "1\n");
     Disk("ram0", 8192, "1:0", "0");
 
     // sdz1 is mounted on a folder of ours, so its figures are statvfs's.
