@@ -326,10 +326,12 @@ int32_t ScanLogIndex::RecordScan(uint16_t driveLetter, uint32_t diskIndex, uint6
   return Save();
 }
 
-// The folder comes from "config", which may be damaged or planted: it is
-// deleted only when its canonical path lies strictly inside the canonical
-// scan-log root (symbolic links resolved), never the root itself or anything
-// outside it.
+// The folder comes from "config", which may be damaged or planted. It is
+// deleted only when the entry it names lies strictly inside the scan-log
+// root, both compared as canonical paths: the folder's parents with symbolic
+// links resolved, the folder itself as the entry it is. So a link inside the
+// root that leads elsewhere is removed as a link and its target is left
+// alone; the root itself and anything outside it are refused.
 void ScanLogIndex::RemoveEntry(const fs::path& folder) {
   std::u16string wanted = FolderText(folder);
   size_t before = entries_.size();
@@ -341,10 +343,17 @@ void ScanLogIndex::RemoveEntry(const fs::path& folder) {
   std::error_code ec;
   fs::path canonicalRoot = fs::weakly_canonical(root_, ec);
   if (ec) return;
-  fs::path canonicalFolder = fs::weakly_canonical(folder, ec);
-  if (ec || !StrictlyInside(canonicalRoot, canonicalFolder)) return;
-  if (!canonicalFolder.has_filename()) canonicalFolder = canonicalFolder.parent_path();
-  platform::RemoveTree(canonicalFolder);
+  fs::path entry = folder;
+  while (!entry.empty() && !entry.has_filename() && entry != entry.root_path()) entry = entry.parent_path();
+  if (entry.empty()) return;
+  fs::path target;
+  if (entry.filename() == "." || entry.filename() == "..") {
+    target = fs::weakly_canonical(entry, ec);
+  } else {
+    target = fs::weakly_canonical(entry.parent_path(), ec) / entry.filename();
+  }
+  if (ec || !StrictlyInside(canonicalRoot, target)) return;
+  platform::RemoveTree(target);
 }
 
 bool ScanLogIndex::FindLogInFolder(const std::string& prefix, const fs::path& folder,

@@ -246,9 +246,11 @@ TEST_F(IndexTest, RemoveEntryNeverDeletesOutsideTheRoot) {
   test::WriteFile(outside / "keep.txt", "keep", 4);
   fs::create_directories(root);
   fs::create_symlink(outside, root / "7");  // a link inside the root that leads out
-  fs::create_directories(root / "8" / "sub");
 
-  const fs::path planted[] = {outside, root / ".." / "precious", root / "7", root, root / "."};
+  fs::create_directories(root / "8" / "sub");
+  fs::create_symlink(outside, root / "8" / "sub" / "out");  // inside a folder that is deleted
+  const fs::path planted[] = {outside,     root / ".." / "precious", root / "7", root,
+                              root / ".", root / "7" / "..",        root / "7" / "inner"};
   {
     ScanLogIndex index(root);
     uint64_t area = 1;
@@ -259,7 +261,7 @@ TEST_F(IndexTest, RemoveEntryNeverDeletesOutsideTheRoot) {
     ASSERT_EQ(index.RecordScan(0, 0, 0, area, {}, root / "8", {}), kOk);
   }
   ScanLogIndex index(root);
-  ASSERT_EQ(index.Entries().size(), 6u);
+  ASSERT_EQ(index.Entries().size(), 8u);
   for (const ScanIndexEntry& e : std::vector<ScanIndexEntry>(index.Entries())) {
     index.RemoveEntry(fs::path(platform::Utf16ToUtf8(e.scanFolder)));
   }
@@ -268,6 +270,7 @@ TEST_F(IndexTest, RemoveEntryNeverDeletesOutsideTheRoot) {
   EXPECT_TRUE(fs::exists(root));
   EXPECT_TRUE(fs::exists(root / "config"));
   EXPECT_FALSE(fs::exists(root / "8"));  // the one folder that really is inside
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root / "7")));  // the link went, its target stayed
 }
 
 TEST_F(IndexTest, FindLogInFolderSkipsCompanionsAndHiddenFiles) {
