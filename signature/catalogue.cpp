@@ -137,7 +137,7 @@ struct DispatchEntry {
   uint8_t row;
 };
 struct Dispatch {
-  std::array<std::array<DispatchEntry, 16>, 256> entries{};
+  std::array<std::array<DispatchEntry, 48>, 256> entries{};  // more than the table's distinct tests
   std::array<uint8_t, 256> counts{};
 };
 
@@ -151,7 +151,7 @@ Dispatch BuildDispatch() {
       if (!lead) continue;
       bool seen = false;
       for (size_t i = 0; i < d.counts[b]; ++i) seen = seen || d.entries[b][i].test == r.test;
-      if (seen) continue;
+      if (seen || d.counts[b] == d.entries[b].size()) continue;
       d.entries[b][d.counts[b]++] = DispatchEntry{r.test, static_cast<uint8_t>(row)};
     }
   }

@@ -93,6 +93,26 @@ TEST_F(Engine, ALengthFieldKindMovesOnByOneSectorSoFilesInsideItAreFound) {
   EXPECT_TRUE(Named("4.jpg"));
 }
 
+TEST_F(Engine, AWholeFileSkipCarriesAcrossBufferBoundaries) {
+  // A JPEG of 150 KB spans three 64 KiB buffers: the sweep offers its first
+  // sector only, then goes on right behind it in the third buffer.
+  Bytes image = Jpeg(150000);
+  const uint64_t jpegSectors = image.size() / 512;
+  Put(image, image.size(), Jpeg(700));
+  image.resize(image.size() + 4096, 0);
+  test::WriteFile(dir_ / "skip.img", image);
+  ASSERT_EQ(engine_.OpenImage(dir_ / "skip.img", 0), 0);
+  engine_.BeginScan();
+  SweepStats stats;
+  std::vector<uint64_t> starts;
+  ASSERT_EQ(SweepArea(engine_, 0, engine_.Device().sectorCount, stats,
+                      [&](const CarveHit&, uint64_t sector) { starts.push_back(sector); }),
+            0);
+  EXPECT_EQ(starts, (std::vector<uint64_t>{0, jpegSectors}));
+  EXPECT_EQ(stats.sectorsOffered, engine_.Device().sectorCount - (jpegSectors - 1) - 1);
+  EXPECT_EQ(stats.sectorsSwept, engine_.Device().sectorCount);
+}
+
 TEST_F(Engine, CarveAtReportsSkipAndCountsItems) {
   Bytes image = Jpeg(3000);
   image.resize(8192, 0);
