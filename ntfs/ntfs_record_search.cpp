@@ -151,7 +151,7 @@ int32_t CProfessionalNtfsRecovery::OpenProLog(const char* name) {
   // A continued scan: folders the earlier folder pass already wrote are not
   // written a second time (their children find them under the same key).
   if (rc == kOk)
-    for (const DirInfoRecord& folder : log_->FolderNames()) folderSet_.insert(folder.objectId);
+    for (const DirInfoRecord& folder : log_->FolderNames()) folderSet_.insert(uint32_t{folder.objectId});
   return rc;
 }
 
