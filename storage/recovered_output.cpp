@@ -40,6 +40,13 @@ int64_t SlashCount(const fs::path& path) {
   return std::count(text.begin(), text.end() - 1, '/');
 }
 
+// A folder path as a lookup key: without trailing separators.
+std::string FolderKey(const fs::path& path) {
+  std::string text = path.native();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
+}
+
 }  // namespace
 
 std::string SafeComponentName(std::string_view name) {
@@ -100,7 +107,7 @@ int32_t RunRecoveryWalk(IFileRecoveryParse& engine, const FoundItem* item, const
     std::shared_ptr<const Ancestor> above;
     if (!first) {
       current = entry.parentPath / SafeComponentName(folder.Name());
-      auto it = chains.find(entry.parentPath.native());
+      auto it = chains.find(FolderKey(entry.parentPath));
       if (it != chains.end()) above = it->second;
     }
     first = false;
@@ -110,7 +117,7 @@ int32_t RunRecoveryWalk(IFileRecoveryParse& engine, const FoundItem* item, const
     int64_t depth = std::max<int64_t>(0, SlashCount(current) - baseDepth);
     if (depth - startDepth > kMaxWalkLevels || depth > 0xFFFFFFFFLL) continue;
     if (!read.emplace(id, static_cast<uint32_t>(depth)).second) continue;
-    chains[current.native()] = std::make_shared<const Ancestor>(Ancestor{id, above});
+    chains[FolderKey(current)] = std::make_shared<const Ancestor>(Ancestor{id, above});
 
     children.clear();
     rc = engine.ReadFolder(&folder, static_cast<uint32_t>(depth), children);

@@ -288,6 +288,10 @@ TEST_F(WalkTest, FoldersThatContainThemselvesEndTheWalk) {
   EXPECT_EQ(engine.RecoverItem(&folder, out / "a", Slashes(out / "a") - 1), kOk);
   EXPECT_EQ(engine.folderReads.size(), 2u);
   EXPECT_EQ(Content(out / "a" / "b" / "f.txt"), "f");
+  engine.folderReads.clear();  // the same with a destination written with a final "/"
+  EXPECT_EQ(engine.RecoverItem(&folder, out / "c" / "", Slashes(out / "c" / "") - 1), kOk);
+  EXPECT_EQ(engine.folderReads.size(), 2u);
+  EXPECT_EQ(Content(out / "c" / "b" / "f.txt"), "f");
 }
 
 TEST(FolderStep, AFileInTheWayFailsTheFolder) {
