@@ -3,6 +3,7 @@
 #include "disks/disk_map.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 #include <fstream>
@@ -337,6 +338,20 @@ TEST_F(FakeSysfs, DamagedSysfsFiguresAreSkippedNotTrusted) {
   ASSERT_EQ(it->second.size(), 1u);  // only sdv3 is a plausible partition
   EXPECT_EQ(it->second[0].firstSector, 2048u);
   EXPECT_EQ(it->second[0].sectorCount, 100u);
+}
+
+TEST_F(FakeSysfs, FileSystemOfADestinationFromTheMountTable) {
+  struct stat st {};
+  ASSERT_EQ(::stat(mount_.c_str(), &st), 0);
+  const std::string majmin = std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+  const std::pair<const char*, const char*> cases[] = {
+      {"vfat /not/a/device", "FAT"}, {"exfat /dev/nothing", "exFAT"}, {"ext4 /dev/sdq1", "ext4"}, {"tmpfs tmpfs", "tmpfs"}};
+  for (const auto& [tail, want] : cases) {
+    std::ofstream(mountInfo_) << "21 1 " << majmin << " / / rw shared:1 - " << tail << " rw\n";
+    std::string name;
+    ASSERT_EQ(platform::FileSystemOfPath(mount_ / "not" / "yet" / "there.img", name), 0) << tail;
+    EXPECT_EQ(name, want) << tail;
+  }
 }
 
 TEST_F(FakeSysfs, NoSysfsMeansNoList) {

@@ -9,6 +9,7 @@
 #include "disks/image_copier.h"
 #include "platform/device_monitor.h"
 #include "platform/error_codes.h"
+#include "platform/volume.h"
 #include "tests/disks/loop_disk.h"
 #include "tests/support/test_support.h"
 
@@ -123,6 +124,9 @@ TEST_F(LoopDisks, MountedVolumeHasFiguresAndGuardsItsDisk) {
   EXPECT_GT(records[0].freeBytes, 0u);
   EXPECT_LT(records[0].freeBytes, records[0].totalBytes);
   EXPECT_EQ(records[0].usedBytes, records[0].totalBytes - records[0].freeBytes);
+  std::string fsName;
+  ASSERT_EQ(platform::FileSystemOfPath(dir / "image.img", fsName), kOk);
+  EXPECT_EQ(fsName, "NTFS");  // the FUSE mount's device is probed
 
   ScanTarget ntfs, fat, whole;
   std::string description, error;
