@@ -357,6 +357,60 @@ TEST_F(StoreTest, OthersAreNotSearchedInLogsOf128MiBOrMore) {
   EXPECT_EQ(Names(found), (std::vector<std::string>{"pic.jpg"}));
 }
 
+TEST_F(StoreTest, OthersLimitLiesExactlyAt128MiB) {
+  // 387,912 records end 526 bytes below 128 MiB; one record more reaches past it.
+  const uint64_t below = (128ull << 20) / kFoundItemSize;
+  AddItem(store, MakeFile("readme", 5), kFat32Root);
+  for (uint64_t i = 1; i < below; ++i) {
+    uint32_t id;
+    FoundItem* slot = store.AppendItem(id);
+    slot->isFolder = 1;
+  }
+  std::vector<FoundItem> found;
+  ASSERT_EQ(store.SearchItems(".other", found), 1);
+  EXPECT_EQ(Names(found), (std::vector<std::string>{"readme"}));
+  uint32_t id;
+  store.AppendItem(id)->isFolder = 1;
+  found.clear();
+  ASSERT_EQ(store.SearchItems(".other", found), 1);
+  EXPECT_TRUE(found.empty());
+  EXPECT_GE(SizeOf(LogFile()), 128ull << 20);
+}
+
+TEST_F(StoreTest, GarbageRecordsNeverBreakTheReaders) {
+  std::mt19937 rng(99);
+  store.Close();
+  std::vector<uint8_t> log(64 * kFoundItemSize);
+  for (uint8_t& b : log) b = static_cast<uint8_t>(rng());
+  for (size_t r = 0; r < 64; r += 3) log[r * kFoundItemSize + 6] = 1;  // some claim to be folders
+  test::WriteFile(LogFile(), log);
+  std::string relation;
+  for (int e = 0; e < 40; ++e) {
+    relation += " | " + std::to_string((uint64_t(rng() % 4) << 32) | (rng() % 8)) + " - [";
+    for (int k = 0, n = 1 + rng() % 6; k < n; ++k) relation += (k ? "," : "") + std::to_string(1 + rng() % 64);
+    relation += "]";
+  }
+  test::WriteFile(RelationFile(), relation.data(), relation.size());
+  ASSERT_EQ(store.Open(folder, name), kOk);
+  EXPECT_EQ(store.LoadErrors(), 0u);
+  for (const auto& [key, ids] : store.Relations()) {
+    std::vector<FoundItem> items;
+    EXPECT_EQ(store.ReadFolder(key, items), kOk);
+    uint32_t count;
+    EXPECT_EQ(store.CountFolderFiles(key, count), kOk);
+  }
+  for (uint32_t id = 1; id <= 64; ++id) {
+    FoundItem item;
+    ASSERT_EQ(store.ReadItem(id, item), kOk);
+    item.itemId = id;
+    std::string path;
+    store.ItemPath(item, path);
+    EXPECT_LT(path.size(), 4096u * 260u);
+  }
+  std::vector<FoundItem> found;
+  EXPECT_EQ(store.SearchItems(AllGroupsPattern() + "|.other", found), 1);
+}
+
 struct CallbackLog {
   std::vector<int32_t> percents;
   int32_t stopAfter = -1;
