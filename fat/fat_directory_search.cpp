@@ -129,6 +129,9 @@ int32_t CProfessionalFatRecovery::OpenProLog(const char* name) {
   int32_t rc = store->Open(ScanLogIndex::Instance().CurrentLogFolder(), logName);
   if (rc != kOk) return rc;
   store->SetSearchCallback(searchCallback_, searchContext_);
+  // A reopened log continues a stopped scan: its folders are not written twice.
+  writtenFolders_.clear();
+  for (const DirInfoRecord& folder : store->FolderNames()) writtenFolders_.insert(folder.objectId);
   store_ = std::move(store);
   return kOk;
 }

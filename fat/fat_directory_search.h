@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -203,6 +204,8 @@ class CProfessionalFatRecovery : public IFileRecoveryParse {
   // Parent and level of a folder cluster under a layout, read once.
   std::map<std::pair<int, uint32_t>, uint32_t> parentCache_;
   std::map<std::pair<int, uint32_t>, uint32_t> levelCache_;
+  // Folders the log already holds a record of (also from before a reopen).
+  std::set<uint32_t> writtenFolders_;
 
   std::unique_ptr<ScanLogStore> store_;
   ProgressCallback progress_ = nullptr;

@@ -135,6 +135,7 @@ void CProfessionalFatRecovery::WriteFolders() {
   for (const auto& [cluster, need] : needed_) {
     const int layout = need.layout;
     if (layout < 0 || static_cast<size_t>(layout) >= layouts_.size()) continue;
+    if (!writtenFolders_.insert(cluster).second) continue;
     const FatLayout& l = layouts_[layout];
     const uint32_t parent = ParentOf(layout, cluster);
     const uint32_t level = LevelOf(layout, parent);

@@ -16,16 +16,19 @@ namespace nuvarin::test {
 
 // Hands every sector of the image to the engine as the sweep does: a "." and
 // ".." pair to the subdirectory handler, else a sector of plausible entries to
-// the entry handler. The image is read in 64 KiB buffers.
-inline void SweepImage(CProfessionalFatRecovery& engine, const std::filesystem::path& image) {
+// the entry handler. The image is read in 64 KiB buffers, from sector
+// `first` up to (not including) sector `end`.
+inline void SweepImage(CProfessionalFatRecovery& engine, const std::filesystem::path& image, uint64_t first = 0,
+                       uint64_t end = UINT64_MAX) {
   std::ifstream in(image, std::ios::binary);
   ASSERT_TRUE(in.good()) << image;
+  in.seekg(static_cast<std::streamoff>(first * 512));
   std::vector<uint8_t> buffer(65536);
-  uint64_t sector = 0;
-  while (in) {
+  uint64_t sector = first;
+  while (in && sector < end) {
     in.read(reinterpret_cast<char*>(buffer.data()), buffer.size());
     size_t got = static_cast<size_t>(in.gcount());
-    for (size_t off = 0; off + 512 <= got; off += 512, ++sector) {
+    for (size_t off = 0; off + 512 <= got && sector < end; off += 512, ++sector) {
       const uint8_t* s = buffer.data() + off;
       if (IsDotPair(s, 512)) {
         engine.HandleSubdirectoryStart(s, 512, sector);

@@ -9,6 +9,7 @@
 #include <map>
 #include <sstream>
 
+#include "fat/dir_entry.h"
 #include "fat/fat_directory_search.h"
 #include "platform/error_codes.h"
 #include "tests/fat/directory_search_support.h"
@@ -191,6 +192,54 @@ TEST(FatDirectorySearchVolumes, VolumeAtAnOffsetOfARawDiskComesBackWhole) {
   EXPECT_EQ(l.sectorsPerCluster, 2u);
   EXPECT_GT(l.volumeStart + l.dataStart, 6144u);
   CheckFindings(s, false);
+}
+
+// A scan stopped in the middle and continued on its reopened log: every file
+// is listed once, and no folder gets a second record.
+TEST(FatDirectorySearchVolumes, ContinuingOnAReopenedLogListsEverythingOnce) {
+  TempDir dir("fatsearch");
+  fs::path image = dir / "raw.img";
+  auto built = RunCommand("bash " + test::ShellQuote(test::FixtureScript("fatsearch_volumes.sh").string()) +
+                          " raw-offset " + test::ShellQuote(image.string()));
+  ASSERT_EQ(built.exitCode, 0) << built.output;
+  std::vector<ManifestEntry> manifest = ReadManifest(image.string() + ".manifest");
+  // Stop before the third subdirectory start ("Summer Holiday"): the first part
+  // writes "Photos" and "2024", which the files of the second part need again.
+  std::vector<uint8_t> bytes = ReadFile(image);
+  uint64_t stop = 0;
+  for (uint64_t s = 0, seen = 0; s + 1 <= bytes.size() / 512 && stop == 0; ++s) {
+    if (IsDotPair(bytes.data() + s * 512, 512) && ++seen == 3) stop = s;
+  }
+  ASSERT_NE(stop, 0u);
+  ScanLogIndex::Instance().NewScanFolder();
+  std::string logName = "Pro_Fat_resume_test";
+  {
+    CProfessionalFatRecovery first;
+    ASSERT_EQ(first.OpenImage(image, 0), 0);
+    ASSERT_EQ(first.OpenProLog(logName.c_str()), 0);
+    ASSERT_EQ(first.PrepareSweep(), 0);
+    SweepImage(first, image, 0, stop);
+    ASSERT_EQ(first.FinishFolders(), 0);
+  }
+  CProfessionalFatRecovery second;
+  ASSERT_EQ(second.OpenImage(image, 0), 0);
+  ASSERT_EQ(second.OpenProLog(logName.c_str()), 0);
+  ASSERT_EQ(second.PrepareSweep(), 0);
+  SweepImage(second, image, stop);
+  ASSERT_EQ(second.FinishFolders(), 0);
+
+  std::vector<FoundFile> files, folders;
+  CollectFiles(second, nullptr, 0, "", files, &folders);
+  EXPECT_EQ(files.size(), manifest.size());
+  for (const ManifestEntry& want : manifest) {
+    std::string name = Split(want.path).back();
+    EXPECT_EQ(std::count_if(files.begin(), files.end(), [&](const FoundFile& f) { return Split(f.path).back() == name; }),
+              1)
+        << want.path;
+  }
+  std::map<uint32_t, int> folderRecords;
+  for (const FoundFile& f : folders) ++folderRecords[f.item.objectId];
+  for (const auto& [cluster, count] : folderRecords) EXPECT_EQ(count, 1) << "folder cluster " << cluster;
 }
 
 TEST(FatDirectorySearchVolumes, RecoveringAFolderWritesItsWholeTree) {
