@@ -52,8 +52,14 @@ void PrintText(std::ostream& out, const DiskMap& map) {
       else if (r.kind == RecordKind::kBlankDisk) device = "(whole disk)";
       else if (device.empty()) device = "(partition " + std::to_string(r.partitionNumber) + ")";
       const bool mounted = !r.mountPoint.empty();
+      std::string fileSystem = r.fileSystem;
+      if (fileSystem.empty() && r.kind == RecordKind::kVolume && r.type != 0) {
+        char type[16];
+        std::snprintf(type, sizeof(type), "type 0x%02X", r.type);
+        fileSystem = type;
+      }
       std::snprintf(line, sizeof(line), "  %-4u %-18s %-12s %-14s %12llu %12llu %10s %10s %10s  %s\n",
-                    static_cast<unsigned>(r.letter), device.c_str(), Cell(r.fileSystem).c_str(),
+                    static_cast<unsigned>(r.letter), device.c_str(), Cell(fileSystem).c_str(),
                     Cell(r.label).c_str(), static_cast<unsigned long long>(r.firstSector),
                     static_cast<unsigned long long>(r.sectorCount),
                     SizeText(static_cast<int64_t>(r.totalBytes)).c_str(),
