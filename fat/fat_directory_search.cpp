@@ -153,10 +153,10 @@ int32_t CProfessionalFatRecovery::ReadArea(uint64_t absoluteSector, uint64_t cou
 // Layouts
 
 int32_t CProfessionalFatRecovery::PrepareSweep() {
-  std::vector<uint8_t> boot(kBootReadBytes);
+  const uint64_t sectors = std::max<uint64_t>(1, kBootReadBytes / bytesPerSector_);
+  std::vector<uint8_t> boot(sectors * bytesPerSector_);
   uint64_t got = 0;
-  int32_t rc = ReadArea(areaStart_, kBootReadBytes / bytesPerSector_ ? kBootReadBytes / bytesPerSector_ : 1,
-                        boot.data(), got);
+  int32_t rc = ReadArea(areaStart_, sectors, boot.data(), got);
   if (got == 0) return rc != kOk ? rc : kErrReadFault;
   size_t bytes = static_cast<size_t>(std::min<uint64_t>(got * bytesPerSector_, boot.size()));
   if (!ProbeFatBoot(boot.data(), bytes)) return kOk;
