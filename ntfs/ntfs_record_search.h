@@ -135,7 +135,6 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
   // Sectors per cluster of a non-resident data attribute: allocated bytes over the clusters of
   // its runs, when they agree exactly; 0 otherwise.
   uint32_t ClusterSizeOfRecord(ByteReader record) const;
-  void EstimateClusterSize(ByteReader record);
   void RegisterVolume(ByteReader record, uint64_t sector);
   VolumeData FindVolumeOfRecord(uint32_t recordNumber, uint64_t sector);
   uint64_t LocateRecord(uint32_t recordNumber, const VolumeData& volume) const;

@@ -78,10 +78,6 @@ uint32_t CProfessionalNtfsRecovery::ClusterSizeOfRecord(ByteReader record) const
   return 0;
 }
 
-void CProfessionalNtfsRecovery::EstimateClusterSize(ByteReader record) {
-  if (uint32_t spc = ClusterSizeOfRecord(record)) clusterEstimate_ = spc;
-}
-
 void CProfessionalNtfsRecovery::RegisterVolume(ByteReader record, uint64_t sector) {
   if (volumes_.count(sector)) return;
   MftVolume volume;
@@ -330,13 +326,19 @@ int32_t CProfessionalNtfsRecovery::HandleCandidateRecord(const uint8_t* bytes, s
       item.SetName(fn.name);
 
       VolumeData volume;
+      uint32_t ownClusterSize = 0;
       if (folderMode && currentFolder_) {
         volume = currentFolder_->volume;
       } else {
-        EstimateClusterSize(r);
+        // A non-resident file measures its own cluster size; that figure
+        // also becomes the estimate for the records that follow.
+        ownClusterSize = ClusterSizeOfRecord(r);
+        if (ownClusterSize) clusterEstimate_ = ownClusterSize;
         volume = FindVolumeOfRecord(recordNumber, sector);
       }
-      item.clusterSize = volume.sectorsPerCluster * geometry_.bytesPerSector;
+      // A record of an old MFT under a new one keeps the clusters of the
+      // format that wrote it, which its own figure tells when the two differ.
+      item.clusterSize = (ownClusterSize ? ownClusterSize : volume.sectorsPerCluster) * geometry_.bytesPerSector;
       item.volumeStartSector = volume.volumeStart;
       const uint32_t depth = CollectAncestors(fn.parentRecord, volume);
       key = MakeRelationKey(depth, fn.parentRecord);
