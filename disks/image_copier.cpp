@@ -125,6 +125,13 @@ int32_t CopyLoop(ImageCopier& c, BadMapWriter* map) {
         std::memset(buffer.get() + off, 0, c.sectorSize);
         rc = map->Add((copied + off) / c.sectorSize, c);
         if (rc != kOk) return rc;
+        // A failing sector can take the drive seconds to give up on: report
+        // after each one, so that a cancel need not wait for the whole chunk.
+        if (c.callback) {
+          int32_t percent = static_cast<int32_t>(static_cast<unsigned __int128>(copied) * 100 / totalBytes);
+          int32_t r = c.callback(c.context, percent, c.sectorsCopied, c.sectorCount, eta);
+          if (r != 0) return r;
+        }
       }
       c.errorSector = 0;
       c.readError = 0;
@@ -179,6 +186,7 @@ int32_t CreateImageFromPath(ImageCopier& c, const fs::path& sourcePath, uint64_t
   };
   if (c.onSourceOpened) c.onSourceOpened(c.source, context);
   c.sectorSize = platform::SectorSizeOr512(c.source);
+  if (c.sectorSize == 0 || c.sectorSize > kImageChunkBytes) return closeAll(kErrInvalidParameter);
   uint64_t length = 0;
   rc = platform::SizeOf(c.source, length);
   if (rc != kOk) return closeAll(rc);

@@ -158,6 +158,28 @@ TEST_F(ImageCopierTest, SkipBadZeroFillsAndMapsOnlyTheFailingSectors) {
   EXPECT_NE(Text(c.mapPath).find("sector size 512"), std::string::npos);
 }
 
+TEST_F(ImageCopierTest, CancelIsHeardBetweenFailingSectors) {
+  Faults f{{{5, 100}}};
+  ImageCopier c;
+  c.skipBad = true;
+  Progress p;
+  p.cancelAfter = 1;  // the report after the second failing sector says cancel
+  // The hook and the callback share the copier's context.
+  struct Both {
+    Faults* f;
+    Progress* p;
+  } both{&f, &p};
+  c.onSourceOpened = [](platform::FileHandle h, void* ctx) { InstallFaults(h, static_cast<Both*>(ctx)->f); };
+  c.callback = [](void* ctx, int32_t percent, uint64_t done, uint64_t total, int32_t eta) {
+    return OnProgress(static_cast<Both*>(ctx)->p, percent, done, total, eta);
+  };
+  ASSERT_EQ(CreateImageFromPath(c, sourcePath_, 0, 0, imagePath_, &both), kCancelCode);
+  EXPECT_EQ(p.percents, (std::vector<int32_t>{0, 0}));
+  EXPECT_EQ(c.badSectors, 2u);
+  EXPECT_TRUE(test::ReadFile(imagePath_).empty());  // the chunk was not finished
+  EXPECT_EQ(MapLines(c.mapPath), (std::vector<std::pair<uint64_t, uint64_t>>{{5, 2}}));
+}
+
 TEST_F(ImageCopierTest, SkipBadOnAGoodSourceWritesAnEmptyMap) {
   ImageCopier c;
   c.skipBad = true;
