@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "deepscan/professional_recovery.h"
 #include "fat/fast_fat_recovery.h"
 #include "ntfs/fast_ntfs_recovery.h"
 #include "platform/block_device.h"
@@ -22,13 +23,14 @@ struct FactoryRow {
 };
 
 std::unique_ptr<IFileRecoveryParse> MakeExt() { return std::make_unique<CFastExtRecovery>(); }
+std::unique_ptr<IFileRecoveryParse> MakeDeep() { return std::make_unique<CProfessionalRecovery>(); }
 
 // One row per class of area, in the order ClassifyArea tests them.
 const FactoryRow kRows[] = {
-    {AreaClass::kNtfs, [] { return std::unique_ptr<IFileRecoveryParse>(new CFastNtfsRecovery); }, nullptr},
-    {AreaClass::kFat, [] { return std::unique_ptr<IFileRecoveryParse>(new CFastFatRecovery); }, nullptr},
-    {AreaClass::kExt, &MakeExt, nullptr},
-    {AreaClass::kOther, nullptr, nullptr},
+    {AreaClass::kNtfs, [] { return std::unique_ptr<IFileRecoveryParse>(new CFastNtfsRecovery); }, &MakeDeep},
+    {AreaClass::kFat, [] { return std::unique_ptr<IFileRecoveryParse>(new CFastFatRecovery); }, &MakeDeep},
+    {AreaClass::kExt, &MakeExt, &MakeDeep},
+    {AreaClass::kOther, nullptr, &MakeDeep},
 };
 
 Creator CreatorFor(AreaClass c, bool professional) {

@@ -1,0 +1,3 @@
+add_executable(bench_deepscan ${CMAKE_CURRENT_LIST_DIR}/bench_deepscan.cpp)
+target_link_libraries(bench_deepscan PRIVATE nuvarin_deepscan nuvarin_factory)
+add_dependencies(bench bench_deepscan)
