@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -120,46 +121,61 @@ std::string Folder(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// A quick-formatted volume built once for the suite.
+// A quick-formatted volume, built by the fixture script once and kept in a
+// cache folder (NTFSSEARCH_FIXTURE_CACHE) shared by the test processes: each
+// test case runs in a process of its own under CTest.
 struct FormattedVolume {
-  std::unique_ptr<test::TempDir> dir;
   fs::path image;
   fs::path originals;
 };
 
-FormattedVolume MakeVolume(const std::string& tag, uint64_t offsetSectors, uint32_t cluster = 4096,
-                           uint32_t newCluster = 4096) {
-  EXPECT_TRUE(test::HaveTool("mkntfs")) << "mkntfs (ntfs-3g) is needed";
-  EXPECT_TRUE(test::HaveTool("ntfs-3g")) << "ntfs-3g is needed";
-  FormattedVolume v;
-  v.dir = std::make_unique<test::TempDir>(tag);
-  v.image = *v.dir / "volume.img";
-  v.originals = *v.dir / "originals";
-  auto r = test::RunCommand(test::ShellQuote(test::FixtureScript("ntfssearch_formatted.sh").string()) + " " +
-                            test::ShellQuote(v.image.string()) + " " + test::ShellQuote(v.originals.string()) +
-                            " 64 " + std::to_string(offsetSectors) + " " + std::to_string(cluster) + " " +
-                            std::to_string(newCluster));
-  EXPECT_EQ(r.exitCode, 0) << r.output;
-  return v;
+fs::path FixtureCache() {
+  const char* env = std::getenv("NTFSSEARCH_FIXTURE_CACHE");
+  return env && *env ? fs::path(env) : fs::temp_directory_path() / "ntfssearch-fixtures";
+}
+
+const FormattedVolume& Volume(const std::string& tag, uint64_t offsetSectors, uint32_t cluster = 4096,
+                              uint32_t newCluster = 4096) {
+  static std::map<std::string, FormattedVolume> built;
+  const fs::path script = test::FixtureScript("ntfssearch_formatted.sh");
+  std::vector<uint8_t> text = test::ReadFile(script);
+  const std::string args =
+      "64 " + std::to_string(offsetSectors) + " " + std::to_string(cluster) + " " + std::to_string(newCluster);
+  const size_t hash = std::hash<std::string>{}(std::string(text.begin(), text.end()) + args);
+  const std::string key = tag + "-" + std::to_string(hash);
+  auto it = built.find(key);
+  if (it != built.end()) return it->second;
+
+  const fs::path folder = FixtureCache() / key;
+  FormattedVolume v{folder / "volume.img", folder / "originals"};
+  if (!fs::exists(folder / "done")) {
+    EXPECT_TRUE(test::HaveTool("mkntfs")) << "mkntfs (ntfs-3g) is needed";
+    EXPECT_TRUE(test::HaveTool("ntfs-3g")) << "ntfs-3g is needed";
+    fs::create_directories(FixtureCache());
+    // Built beside the cache entry and renamed into place, so that a process
+    // running at the same time never sees half an image.
+    const fs::path partial = FixtureCache() / (key + ".part" + std::to_string(::getpid()));
+    fs::remove_all(partial);
+    fs::create_directories(partial);
+    auto r = test::RunCommand(test::ShellQuote(script.string()) + " " +
+                              test::ShellQuote((partial / "volume.img").string()) + " " +
+                              test::ShellQuote((partial / "originals").string()) + " " + args);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    test::WriteFile(partial / "done", "1", 1);
+    std::error_code ec;
+    fs::rename(partial, folder, ec);
+    if (ec) fs::remove_all(partial, ec);  // another process was first
+  }
+  return built[key] = v;
 }
 
 class RecordSearchOnFormattedVolume : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    plain_ = new FormattedVolume(MakeVolume("ntfssearch-plain", 0));
-    // Inside a larger area, at a start that is no multiple of the cluster size.
-    inner_ = new FormattedVolume(MakeVolume("ntfssearch-inner", 2051));
-    // Written with 2 KiB clusters, then quick-formatted with 4 KiB clusters.
-    recut_ = new FormattedVolume(MakeVolume("ntfssearch-recut", 0, 2048, 4096));
-  }
-  static void TearDownTestSuite() {
-    delete plain_;
-    delete inner_;
-    delete recut_;
-  }
-  static FormattedVolume* plain_;
-  static FormattedVolume* inner_;
-  static FormattedVolume* recut_;
+  static const FormattedVolume& Plain() { return Volume("plain", 0); }
+  // Inside a larger area, at a start that is no multiple of the cluster size.
+  static const FormattedVolume& Inner() { return Volume("inner", 2051); }
+  // Written with 2 KiB clusters, then quick-formatted with 4 KiB clusters.
+  static const FormattedVolume& Recut() { return Volume("recut", 0, 2048, 4096); }
 
   // Checks names, folders, sizes and recovered bytes of every original file.
   void ExpectEveryFileBack(Engine& engine, const FormattedVolume& v, uint32_t clusterBytes = 4096) {
@@ -187,19 +203,16 @@ class RecordSearchOnFormattedVolume : public ::testing::Test {
     }
   }
 };
-FormattedVolume* RecordSearchOnFormattedVolume::plain_ = nullptr;
-FormattedVolume* RecordSearchOnFormattedVolume::inner_ = nullptr;
-FormattedVolume* RecordSearchOnFormattedVolume::recut_ = nullptr;
 
 TEST_F(RecordSearchOnFormattedVolume, BringsBackEveryFileWithItsFolderAndBytes) {
   Engine engine;
-  ASSERT_EQ(engine.OpenImage(plain_->image, 0), kOk);
+  ASSERT_EQ(engine.OpenImage(Plain().image, 0), kOk);
   // The boot sector of the quick format gives the old cluster size before any record is met.
   EXPECT_EQ(engine.ClusterEstimate(), 8u);
   ASSERT_EQ(engine.OpenProLog(FreshLogName().c_str()), kOk);
-  Sweep(engine, plain_->image);
+  Sweep(engine, Plain().image);
   EXPECT_EQ(engine.FinishFolders(), kOk);
-  ExpectEveryFileBack(engine, *plain_);
+  ExpectEveryFileBack(engine, Plain());
 
   // Folders carry no lost names: every chain reached the root.
   auto tree = ListTree(engine);
@@ -214,9 +227,9 @@ TEST_F(RecordSearchOnFormattedVolume, BringsBackEveryFileWithItsFolderAndBytes) 
 
 TEST_F(RecordSearchOnFormattedVolume, RecoversAWholeFolderTree) {
   Engine engine;
-  ASSERT_EQ(engine.OpenImage(plain_->image, 0), kOk);
+  ASSERT_EQ(engine.OpenImage(Plain().image, 0), kOk);
   ASSERT_EQ(engine.OpenProLog(FreshLogName().c_str()), kOk);
-  Sweep(engine, plain_->image);
+  Sweep(engine, Plain().image);
   engine.FinishFolders();
   auto tree = ListTree(engine);
   ASSERT_TRUE(tree.count("Docs/"));
@@ -225,7 +238,7 @@ TEST_F(RecordSearchOnFormattedVolume, RecoversAWholeFolderTree) {
   const std::string base = out.path().string();
   const uint32_t baseDepth = static_cast<uint32_t>(std::count(base.begin(), base.end(), '/'));
   ASSERT_EQ(engine.RecoverItem(&tree["Docs/"], out / "Docs", baseDepth), kOk);
-  for (const auto& [rel, source] : OriginalFiles(plain_->originals)) {
+  for (const auto& [rel, source] : OriginalFiles(Plain().originals)) {
     if (rel.rfind("Docs/", 0) != 0) continue;
     SCOPED_TRACE(rel);
     EXPECT_TRUE(test::ReadFile(out / rel) == test::ReadFile(source));
@@ -234,18 +247,18 @@ TEST_F(RecordSearchOnFormattedVolume, RecoversAWholeFolderTree) {
 
 TEST_F(RecordSearchOnFormattedVolume, VolumeInsideALargerAreaIsPlacedByItsMftRecord) {
   Engine engine;
-  ASSERT_EQ(engine.OpenImage(inner_->image, 0), kOk);
+  ASSERT_EQ(engine.OpenImage(Inner().image, 0), kOk);
   // No boot sector at the start of the area: the size table's guess (66 MiB).
   EXPECT_EQ(engine.ClusterEstimate(), 1u);
   ASSERT_EQ(engine.OpenProLog(FreshLogName().c_str()), kOk);
-  Sweep(engine, inner_->image);
+  Sweep(engine, Inner().image);
   EXPECT_EQ(engine.FinishFolders(), kOk);
   // The new $MFT (cluster 4) and its mirror register volumes; the first gives the true start.
   auto starts = engine.VolumeStarts();
   ASSERT_TRUE(starts.count(2051 + 32));
   EXPECT_EQ(starts[2051 + 32], 2051u);
   EXPECT_EQ(engine.ClusterEstimate(), 8u);
-  ExpectEveryFileBack(engine, *inner_);
+  ExpectEveryFileBack(engine, Inner());
   auto tree = ListTree(engine);
   ASSERT_TRUE(tree.count("root.txt"));
   EXPECT_EQ(+tree["root.txt"].volumeStartSector, 2051u);
@@ -253,23 +266,23 @@ TEST_F(RecordSearchOnFormattedVolume, VolumeInsideALargerAreaIsPlacedByItsMftRec
 
 TEST_F(RecordSearchOnFormattedVolume, FormatWithAnotherClusterSizeKeepsTheOldClustersOfEachFile) {
   Engine engine;
-  ASSERT_EQ(engine.OpenImage(recut_->image, 0), kOk);
+  ASSERT_EQ(engine.OpenImage(Recut().image, 0), kOk);
   EXPECT_EQ(engine.ClusterEstimate(), 8u);  // what the new boot sector says
   ASSERT_EQ(engine.OpenProLog(FreshLogName().c_str()), kOk);
-  Sweep(engine, recut_->image);
+  Sweep(engine, Recut().image);
   EXPECT_EQ(engine.FinishFolders(), kOk);
-  ExpectEveryFileBack(engine, *recut_, 2048);
+  ExpectEveryFileBack(engine, Recut(), 2048);
 }
 
 TEST_F(RecordSearchOnFormattedVolume, FirstDataSectorMatchesTheFileOnTheVolume) {
   Engine engine;
-  ASSERT_EQ(engine.OpenImage(plain_->image, 0), kOk);
+  ASSERT_EQ(engine.OpenImage(Plain().image, 0), kOk);
   ASSERT_EQ(engine.OpenProLog(FreshLogName().c_str()), kOk);
-  Sweep(engine, plain_->image);
+  Sweep(engine, Plain().image);
   engine.FinishFolders();
   auto tree = ListTree(engine);
-  std::vector<uint8_t> image = test::ReadFile(plain_->image);
-  std::vector<uint8_t> want = test::ReadFile(plain_->originals / "Music/track.bin");
+  std::vector<uint8_t> image = test::ReadFile(Plain().image);
+  std::vector<uint8_t> want = test::ReadFile(Plain().originals / "Music/track.bin");
   uint64_t sector = 0;
   ASSERT_TRUE(engine.FirstDataSector(tree["Music/track.bin"], sector));
   ASSERT_LT(sector * 512 + 512, image.size());
@@ -280,12 +293,12 @@ TEST_F(RecordSearchOnFormattedVolume, FirstDataSectorMatchesTheFileOnTheVolume) 
 
 TEST_F(RecordSearchOnFormattedVolume, PreviewCopiesAFileIntoTheBuffer) {
   Engine engine;
-  ASSERT_EQ(engine.OpenImage(plain_->image, 0), kOk);
+  ASSERT_EQ(engine.OpenImage(Plain().image, 0), kOk);
   ASSERT_EQ(engine.OpenProLog(FreshLogName().c_str()), kOk);
-  Sweep(engine, plain_->image);
+  Sweep(engine, Plain().image);
   engine.FinishFolders();
   auto tree = ListTree(engine);
-  std::vector<uint8_t> want = test::ReadFile(plain_->originals / "Docs/Reports/2024/q1.bin");
+  std::vector<uint8_t> want = test::ReadFile(Plain().originals / "Docs/Reports/2024/q1.bin");
   std::vector<uint8_t> buffer(1000);
   uint32_t size = static_cast<uint32_t>(buffer.size());
   fs::path outPath;
@@ -301,18 +314,18 @@ TEST_F(RecordSearchOnFormattedVolume, ContinuedLogDoesNotWriteItsFoldersAgain) {
   FoundItem summary;
   {
     Engine engine;
-    ASSERT_EQ(engine.OpenImage(plain_->image, 0), kOk);
+    ASSERT_EQ(engine.OpenImage(Plain().image, 0), kOk);
     ASSERT_EQ(engine.OpenProLog(name.c_str()), kOk);
-    Sweep(engine, plain_->image);
+    Sweep(engine, Plain().image);
     engine.FinishFolders();
     auto tree = ListTree(engine);
     ASSERT_TRUE(tree.count("Docs/Reports/summary.txt"));
     summary = tree["Docs/Reports/summary.txt"];
   }
   Engine engine;
-  ASSERT_EQ(engine.OpenImage(plain_->image, 0), kOk);
+  ASSERT_EQ(engine.OpenImage(Plain().image, 0), kOk);
   ASSERT_EQ(engine.OpenProLog(name.c_str()), kOk);
-  std::vector<uint8_t> image = test::ReadFile(plain_->image);
+  std::vector<uint8_t> image = test::ReadFile(Plain().image);
   ASSERT_EQ(engine.HandleCandidateRecord(image.data() + summary.entrySector * 512, 1024, summary.entrySector,
                                          Engine::CandidateMode::kSweep, 0),
             kOk);
