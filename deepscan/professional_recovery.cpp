@@ -298,6 +298,9 @@ int32_t CProfessionalRecovery::DispatchBuffer(const uint8_t* buffer, uint64_t co
   const uint32_t bps = bytesPerSector_;
   const uint32_t recordSize = SweepRecordSize();
   const size_t bufferBytes = static_cast<size_t>(count) * bps;
+  // Findings so far, as the carver's progress reports show them; the carver
+  // adds one for every file it logs.
+  uint64_t found = GetItemCount() + pos.foundOffset;
   uint64_t s = 0;
   while (s < count) {
     const uint8_t* sector = buffer + s * bps;
@@ -325,7 +328,6 @@ int32_t CProfessionalRecovery::DispatchBuffer(const uint8_t* buffer, uint64_t co
     } else if (LooksLikeDirectorySector(sector, bps)) {
       fatSearch_->HandleEntrySector(sector, bps, abs);
     } else {
-      uint64_t found = GetItemCount() + pos.foundOffset;
       int32_t rc = carver_->CarveAt(bps, sector, bps, device_, abs, pos.done + s, total, eta, found, skip);
       if (rc == kCancelCode) return rc;
       if (skip == 0) skip = 1;
