@@ -9,6 +9,7 @@
 #include "ntfs/data_location.h"
 #include "ntfs/mft_record.h"
 #include "platform/error_codes.h"
+#include "signature/catalogue.h"
 #include "storage/boot_probes.h"
 #include "storage/recovered_output.h"
 #include "storage/scan_log_index.h"
@@ -41,7 +42,8 @@ uint32_t CProfessionalNtfsRecovery::DefaultSectorsPerCluster(uint64_t sectors, u
   return 8;
 }
 
-CProfessionalNtfsRecovery::CProfessionalNtfsRecovery() : record_(kMftReadBytes), scratch_(kMftReadBytes) {}
+CProfessionalNtfsRecovery::CProfessionalNtfsRecovery()
+    : record_(kMftReadBytes), scratch_(kMftReadBytes), checker_(&MatchesExtension) {}
 
 CProfessionalNtfsRecovery::~CProfessionalNtfsRecovery() = default;
 

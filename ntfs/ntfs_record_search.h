@@ -84,7 +84,7 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
   // removal of carved duplicates; false for resident files and unreadable runs.
   bool FirstDataSector(const FoundItem& item, uint64_t& sector);
 
-  // The content check; without one every file passes.
+  // The content check (the signature catalogue's by default); null: every file passes.
   void SetContentChecker(ContentChecker checker) { checker_ = checker; }
 
   // Inspection (tests and the deep scan).

@@ -186,6 +186,7 @@ class RecordSearchOnFormattedVolume : public ::testing::Test {
     int n = 0;
     for (const auto& [rel, source] : originals) {
       SCOPED_TRACE(rel);
+      if (rel == "Camera/fake.jpg") continue;  // listed nowhere: a picture that is none
       auto found = tree.find(rel);
       ASSERT_NE(found, tree.end()) << "not listed under its folder";
       const FoundItem& item = found->second;
@@ -223,6 +224,26 @@ TEST_F(RecordSearchOnFormattedVolume, BringsBackEveryFileWithItsFolderAndBytes) 
   ASSERT_TRUE(tree.count("Photos/"));
   EXPECT_EQ(engine.CountFolderFiles(&tree["Photos/"], 1, count), kOk);
   EXPECT_EQ(count, 40u);
+}
+
+TEST_F(RecordSearchOnFormattedVolume, ContentCheckHidesAPictureThatIsNoPicture) {
+  Engine engine;
+  ASSERT_EQ(engine.OpenImage(Plain().image, 0), kOk);
+  ASSERT_EQ(engine.OpenProLog(FreshLogName().c_str()), kOk);
+  Sweep(engine, Plain().image);
+  engine.FinishFolders();
+  std::map<std::string, uint32_t> check;
+  for (uint32_t id = 1; id <= engine.GetItemCount(); ++id) {
+    FoundItem it;
+    ASSERT_EQ(engine.Log()->ReadItem(id, it), kOk);
+    check[std::string(it.Name())] = +it.contentCheck;
+  }
+  ASSERT_TRUE(check.count("fake.jpg"));
+  EXPECT_EQ(check["fake.jpg"], 0u);
+  EXPECT_EQ(check["real.jpg"], 1u);
+  auto tree = ListTree(engine);
+  EXPECT_TRUE(tree.count("Camera/real.jpg"));
+  EXPECT_FALSE(tree.count("Camera/fake.jpg"));
 }
 
 TEST_F(RecordSearchOnFormattedVolume, RecoversAWholeFolderTree) {
