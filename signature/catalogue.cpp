@@ -9,6 +9,7 @@
 #include "signature/carve_state.h"
 #include "signature/formats/formats.h"
 #include "signature/size_rules_common.h"
+#include "storage/byte_reader.h"
 
 namespace nuvarin {
 namespace {
@@ -141,11 +142,20 @@ struct Dispatch {
   std::array<uint8_t, 256> counts{};
 };
 
-Dispatch BuildDispatch() {
+// The rows that may start with any byte (ISO media, M2TS) all need "ftyp" at
+// 4, "moov" at 0 or the M2TS association bytes at 8; a sector without them
+// can skip those rows, which keeps a random sector at a table look-up.
+bool MayBeAnyLeadKind(const uint8_t* sector, size_t length) {
+  ByteReader r(sector, length);
+  return r.equals(4, "ftyp") || r.equals(0, "moov") || r.le32(8) == 0x11B00000u;
+}
+
+Dispatch BuildDispatch(bool withAnyLead) {
   Dispatch d;
   for (int b = 0; b < 256; ++b) {
     for (size_t row = 0; row < kRowCount; ++row) {
       const CatalogueRow& r = kRows[row];
+      if (r.leadBytes == nullptr && !withAnyLead) continue;
       bool lead = r.leadBytes == nullptr;
       for (size_t i = 0; !lead && i < r.leadCount; ++i) lead = static_cast<uint8_t>(r.leadBytes[i]) == b;
       if (!lead) continue;
@@ -158,9 +168,10 @@ Dispatch BuildDispatch() {
   return d;
 }
 
-const Dispatch& TheDispatch() {
-  static const Dispatch dispatch = BuildDispatch();
-  return dispatch;
+const Dispatch& TheDispatch(bool withAnyLead) {
+  static const Dispatch with = BuildDispatch(true);
+  static const Dispatch without = BuildDispatch(false);
+  return withAnyLead ? with : without;
 }
 
 std::string_view LowerAscii(std::string_view text, char (&out)[8]) {
@@ -178,7 +189,7 @@ std::span<const CatalogueRow> CatalogueRows() { return {kRows, kRowCount}; }
 
 uint32_t RunHeaderTests(const uint8_t* sector, size_t length, size_t* row) {
   if (sector == nullptr || length == 0) return kNoKind;
-  const Dispatch& d = TheDispatch();
+  const Dispatch& d = TheDispatch(MayBeAnyLeadKind(sector, length));
   const uint8_t b = sector[0];
   const DispatchEntry* e = d.entries[b].data();
   for (size_t i = 0, n = d.counts[b]; i < n; ++i) {
