@@ -37,7 +37,8 @@ class DeepScanFixtures : public ::testing::Environment {
                         script("deepscan_make_fat32_reformatted.sh") + " " + src + " " +
                         ShellQuote((root / "fat32.img").string()) + " && " +
                         script("deepscan_make_ntfs_reformatted.sh") + " " + src + " " +
-                        ShellQuote((root / "ntfs.img").string()));
+                        ShellQuote((root / "ntfs.img").string()) + " && " + script("deepscan_make_wiped_disk.sh") +
+                        " " + src + " " + ShellQuote((root / "disk.img").string()));
     ASSERT_EQ(r.exitCode, 0) << r.output;
   }
   void TearDown() override { fs::remove_all(root); }
@@ -185,6 +186,38 @@ INSTANTIATE_TEST_SUITE_P(Images, ReformattedVolume,
                          ::testing::Values(VolumeCase{"fat32.img", kSourceFatDirectorySearch, false},
                                            VolumeCase{"ntfs.img", kSourceNtfsRecordSearch, true}),
                          [](const auto& info) { return std::string(info.param.image).substr(0, 4); });
+
+// A whole disk whose partition table was wiped: no boot sector at its start,
+// so the whole disk is swept, and both volumes come back with their folders.
+TEST(DeepScan, WipedPartitionTableGivesBackBothVolumes) {
+  ScanOutcome scan = DeepScan(DeepScanFixtures::root / "disk.img");
+  ASSERT_NE(scan.engine, nullptr);
+  EXPECT_EQ(scan.result, 0);
+  struct Expect {
+    const char* folder;
+    const char* name;
+    uint32_t kind;
+    const char* source;
+  };
+  const Expect kExpected[] = {
+      {"Photos/", "Harbour at dawn.jpg", kSourceNtfsRecordSearch, "photos/Harbour at dawn.jpg"},
+      {"Documents/Old Notes/", "Old notes.txt", kSourceNtfsRecordSearch, "docs/old/Old notes.txt"},
+      {"Pictures/Trip/", "Garden path.jpg", kSourceFatDirectorySearch, "photos/Garden path.jpg"},
+      {"Pictures/", "Travel diary.txt", kSourceFatDirectorySearch, "docs/Travel diary.txt"},
+  };
+  test::TempDir out("nuvarin-deep-disk");
+  for (const Expect& e : kExpected) {
+    SCOPED_TRACE(e.name);
+    const FoundItem* hit = nullptr;
+    for (const FoundItem& f : scan.files) {
+      std::string path;
+      scan.engine->GetItemPath(&f, path);
+      if (f.Name() == e.name && f.sourceKind == e.kind && path == e.folder) hit = &f;
+    }
+    ASSERT_NE(hit, nullptr);
+    EXPECT_EQ(Recover(*scan.engine, *hit, out.path()), test::ReadFile(Source(e.source)));
+  }
+}
 
 std::set<std::string> Names(const std::vector<FoundItem>& files) {
   std::set<std::string> names;
