@@ -10,6 +10,7 @@
 #include "platform/error_codes.h"
 #include "signature/carve_harness.h"
 #include "signature/file_type_recovery.h"
+#include "storage/scan_log_index.h"
 
 using namespace nuvarin;
 
@@ -25,6 +26,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: bench_carve IMAGE [--to DIR] [--quiet]\n");
     return 2;
   }
+  // A fresh scan folder, as a scan job starts one, so that the log holds this sweep only.
+  ScanLogIndex::Instance().NewScanFolder();
   CFileTypeRecovery engine;
   int32_t rc = engine.OpenImage(image, 0);
   if (rc != kOk) {

@@ -72,8 +72,10 @@ uint64_t SizeZipEnd(const uint8_t* p, size_t n, uint64_t cap);
 uint64_t Size7zEnd(const uint8_t* p, size_t n, uint64_t cap);
 uint64_t SizeRarEnd(const uint8_t* p, size_t n, uint64_t cap);
 uint64_t SizeCab(const uint8_t* p, size_t n, uint64_t cap);
-uint64_t SizePdf(const uint8_t* p, size_t n, uint64_t cap);
+
+// pdf.cpp
 uint32_t TestPdf(const uint8_t* p, size_t n);
+uint64_t SizePdf(const uint8_t* p, size_t n, uint64_t cap);
 
 // misc.cpp: executables, backup images, databases, mail stores, fonts
 uint32_t TestExecutable(const uint8_t* p, size_t n);
