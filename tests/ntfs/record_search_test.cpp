@@ -295,6 +295,56 @@ TEST_F(RecordSearchOnFormattedVolume, FormatWithAnotherClusterSizeKeepsTheOldClu
   ExpectEveryFileBack(engine, Recut(), 2048);
 }
 
+// A whole-disk area with two volumes (no partition table): each $MFT record
+// registers its volume, and every file is read from its own volume.
+TEST_F(RecordSearchOnFormattedVolume, TwoVolumesInOneAreaKeepTheirOwnStarts) {
+  const uint64_t firstStart = 2048, secondStart = 2048 + 131072 + 4096;
+  test::TempDir dir("ntfssearch-two");
+  const fs::path image = dir / "disk.img";
+  auto r = test::RunCommand(
+      "set -e; truncate -s " + std::to_string((secondStart + 131072 + 2048) * 512) + " " +
+      test::ShellQuote(image.string()) + "; dd if=" + test::ShellQuote(Plain().image.string()) + " of=" +
+      test::ShellQuote(image.string()) + " bs=512 seek=" + std::to_string(firstStart) +
+      " conv=notrunc status=none; dd if=" + test::ShellQuote(Recut().image.string()) + " of=" +
+      test::ShellQuote(image.string()) + " bs=512 seek=" + std::to_string(secondStart) + " conv=notrunc status=none");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+
+  Engine engine;
+  ASSERT_EQ(engine.OpenImage(image, 0), kOk);
+  ASSERT_EQ(engine.OpenProLog(FreshLogName().c_str()), kOk);
+  Sweep(engine, image);
+  EXPECT_EQ(engine.FinishFolders(), kOk);
+  auto starts = engine.VolumeStarts();
+  EXPECT_EQ(starts[firstStart + 32], firstStart);
+  EXPECT_EQ(starts[secondStart + 32], secondStart);
+
+  // Both copies of every file: one per volume, each with its own bytes back.
+  std::map<std::string, std::vector<FoundItem>> byName;
+  for (uint32_t id = 1; id <= engine.GetItemCount(); ++id) {
+    FoundItem it;
+    ASSERT_EQ(engine.Log()->ReadItem(id, it), kOk);
+    if (!it.isFolder) byName[std::string(it.Name())].push_back(it);
+  }
+  test::TempDir out("ntfssearch-two-out");
+  int n = 0;
+  for (const auto& [rel, source] : OriginalFiles(Plain().originals)) {
+    SCOPED_TRACE(rel);
+    const std::string name = fs::path(rel).filename().string();
+    const std::vector<uint8_t> want = test::ReadFile(source);
+    std::set<uint64_t> volumes;
+    for (const FoundItem& item : byName[name]) {
+      volumes.insert(item.volumeStartSector);
+      fs::path dest = out / ("f" + std::to_string(n++));
+      ASSERT_EQ(engine.RecoverItem(&item, dest, 0), kOk);
+      EXPECT_TRUE(test::ReadFile(dest) == want);
+      std::string path;
+      engine.GetItemPath(&item, path);
+      EXPECT_EQ(path, Folder(rel));
+    }
+    EXPECT_EQ(volumes, (std::set<uint64_t>{firstStart, secondStart}));
+  }
+}
+
 TEST_F(RecordSearchOnFormattedVolume, FirstDataSectorMatchesTheFileOnTheVolume) {
   Engine engine;
   ASSERT_EQ(engine.OpenImage(Plain().image, 0), kOk);
