@@ -22,6 +22,12 @@ bool ContinuesEarlierStream(CarveState& st) {
   for (size_t k = 1; k <= ss / kPacket; ++k) {
     if (prev[ss - kPacket * k] == kSync) return true;
   }
+  // The sweep moves forward, so extents that end before this candidate can
+  // never hold a later one: dropping them keeps the list to the streams around
+  // the sweep's position, however many a disk holds.
+  size_t ended = 0;
+  while (ended < st.tsExtents.size() && st.tsExtents[ended].last < st.fileStart) ++ended;
+  st.tsExtents.erase(st.tsExtents.begin(), st.tsExtents.begin() + static_cast<std::ptrdiff_t>(ended));
   for (const TsExtent& e : st.tsExtents) {
     if (e.first <= st.fileStart && st.fileStart <= e.last) return true;
   }

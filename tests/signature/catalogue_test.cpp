@@ -295,9 +295,12 @@ TEST(CatalogueTransportStream, AContinuingSectorIsNotANewStream) {
   st.tsFollow = true;
   EXPECT_EQ(IdentifyAndSize(fresh.data() + 512, 512, other.device(), 512, 1, CarveProgress{}, hit), 0);
   st.Reset();
+  st.tsExtents.push_back({0, 0});  // ended before the candidate: dropped
   st.tsExtents.push_back({0, 100});
   st.tsFollow = true;
   EXPECT_EQ(IdentifyAndSize(fresh.data() + 512, 512, other.device(), 512, 1, CarveProgress{}, hit), 87);
+  ASSERT_EQ(st.tsExtents.size(), 1u);
+  EXPECT_EQ(st.tsExtents[0].last, 100u);
   st.Reset();
 }
 

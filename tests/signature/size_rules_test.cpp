@@ -3,6 +3,8 @@
 // run, cancel during sizing, hostile fields.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "platform/error_codes.h"
 #include "signature/carve_harness.h"
 #include "signature/catalogue.h"
@@ -328,6 +330,20 @@ TEST(SizeRulesStopSectors, FileSystemSectorsEndARunningFile) {
   }
   Bytes plain = sector({{0, test::ToBytes("RSTR")}});  // a restart page needs the NTFS text
   EXPECT_FALSE(IsStopSector(plain.data(), 512));
+}
+
+TEST(SizeRulesStopSectors, ZerosTextAndRandomBytesAreNotFileSystemSectors) {
+  std::mt19937 rng(11);
+  Bytes random(512);
+  for (int round = 0; round < 2000; ++round) {
+    for (auto& b : random) b = uint8_t(rng());
+    random[0] = round % 2 ? 0xEB : random[0];
+    ASSERT_FALSE(IsFileSystemSector(random.data(), 512)) << round;
+  }
+  Bytes zeros(512, 0), text(512, 'a');
+  EXPECT_FALSE(IsFileSystemSector(zeros.data(), 512));
+  EXPECT_FALSE(IsFileSystemSector(text.data(), 512));
+  EXPECT_FALSE(IsFileSystemSector(nullptr, 512));
 }
 
 TEST(SizeRulesStopSectors, ARunEndsAtTheEndOfTheSource) {
