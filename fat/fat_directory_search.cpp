@@ -104,6 +104,7 @@ int32_t CProfessionalFatRecovery::SetSearchCallback(ShortCallback callback, void
 void CProfessionalFatRecovery::ResetSweepState() {
   anchors_.clear();
   layouts_.clear();
+  votes_.clear();
   pending_.clear();
   tails_.clear();
   unplaced_.clear();
@@ -168,6 +169,7 @@ int32_t CProfessionalFatRecovery::PrepareSweep() {
   uint64_t spc = static_cast<uint64_t>(g.sectorsPerCluster) * scale;
   uint64_t dataStart = g.firstDataSector * scale;
   if (spc == 0 || spc > UINT32_MAX || dataStart > UINT32_MAX) return kOk;
+  votes_.insert(votes_.begin(), 0);
   layouts_.insert(layouts_.begin(),
                   FatLayout{static_cast<uint32_t>(spc), static_cast<uint32_t>(dataStart), areaStart_});
   rootCluster_ = g.isFat32 ? g.rootCluster : 0;
@@ -214,25 +216,28 @@ int CProfessionalFatRecovery::LayoutForClusterAt(uint32_t cluster, uint64_t sect
 }
 
 int CProfessionalFatRecovery::LayoutStartingClusterAt(uint64_t sector, uint32_t& cluster) const {
+  int best = kNoLayout;
   for (size_t i = 0; i < layouts_.size(); ++i) {
     const FatLayout& l = layouts_[i];
     uint64_t base = l.volumeStart + l.dataStart;
+    uint32_t c = 0;
     if (sector < base) {
       // Every sector of a fixed root area belongs to the root directory.
-      if (base - sector <= RootAreaSectors(static_cast<int>(i))) {
-        cluster = 0;
-        return static_cast<int>(i);
-      }
-      continue;
+      if (base - sector > RootAreaSectors(static_cast<int>(i))) continue;
+    } else {
+      uint64_t d = sector - base;
+      if (d % l.sectorsPerCluster != 0) continue;
+      uint64_t n = d / l.sectorsPerCluster + 2;
+      if (n > UINT32_MAX) continue;
+      c = static_cast<uint32_t>(n);
     }
-    uint64_t d = sector - base;
-    if (d % l.sectorsPerCluster != 0) continue;
-    uint64_t c = d / l.sectorsPerCluster + 2;
-    if (c > UINT32_MAX) continue;
-    cluster = static_cast<uint32_t>(c);
-    return static_cast<int>(i);
+    // The first candidate, unless a later one has placed more directories.
+    if (best == kNoLayout || votes_[i] > votes_[best]) {
+      best = static_cast<int>(i);
+      cluster = c;
+    }
   }
-  return kNoLayout;
+  return best;
 }
 
 int CProfessionalFatRecovery::LayoutContaining(uint64_t sector, uint32_t& cluster) const {
@@ -291,7 +296,10 @@ void CProfessionalFatRecovery::AddAnchor(uint32_t cluster, uint64_t sector) {
       return l.sectorsPerCluster == layout.sectorsPerCluster &&
              l.volumeStart + l.dataStart == layout.volumeStart + layout.dataStart;
     });
-    if (!known && layouts_.size() < kMaxLayouts) layouts_.push_back(layout);
+    if (!known && layouts_.size() < kMaxLayouts) {
+      layouts_.push_back(layout);
+      votes_.push_back(1);  // the earlier anchor; the new one votes when it is placed
+    }
     break;
   }
   if (anchors_.size() < kMaxAnchors) anchors_.push_back(DirAnchor{cluster, sector});
@@ -313,6 +321,7 @@ void CProfessionalFatRecovery::HandleSubdirectoryStart(const uint8_t* sector, si
     // Files met before this layout existed may fit it.
     if (layouts_.size() != before) PlacePendingFiles();
   }
+  if (layout != kNoLayout) ++votes_[layout];
   ProcessSector(sector, length, layout, absoluteSector, cluster);
 }
 

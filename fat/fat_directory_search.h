@@ -194,6 +194,9 @@ class CProfessionalFatRecovery : public IFileRecoveryParse {
   bool bootLayout_ = false;
   uint32_t rootAreaSectors_ = 0;  // fixed root directory before the boot layout's data area
   std::vector<FatLayout> layouts_;
+  // Subdirectory starts each layout has placed: where several layouts would
+  // place a sector, the one the directories agree with most is taken.
+  std::vector<uint32_t> votes_;
   std::vector<DirAnchor> anchors_;
   std::optional<Context> context_;
   std::map<uint32_t, FolderEntry> folders_;

@@ -176,6 +176,25 @@ TEST_P(SplitLongName, ANameCutAtTheSectorEndYieldsOneFile) {
 
 INSTANTIATE_TEST_SUITE_P(BothOrders, SplitLongName, ::testing::Bool());
 
+TEST(FatDirectorySearchSectors, ASectorSeveralLayoutsPlaceGoesToTheOneMostDirectoriesAgreeWith) {
+  SearchOnImage area(4000);
+  CProfessionalFatRecovery& engine = area.Open();
+  area.Subdirectory(2498, DotPairSector(500, 0));
+  area.Subdirectory(2598, DotPairSector(600, 0));  // 1 sector per cluster, cluster 2 at 2000
+  TwoClusterLayout(area);                          // 2 sectors per cluster, cluster 2 at 984
+  area.Subdirectory(SectorOf(30), DotPairSector(30, 0));
+  area.Subdirectory(SectorOf(40), DotPairSector(40, 0));
+  ASSERT_EQ(engine.Layouts().size(), 2u);
+  // Sector 2100 starts cluster 102 of the first layout and cluster 560 of the second.
+  area.Entries(2100, Concat({RawEntry::Short("PICK    TXT", kFile, 700, 10)}, 512));
+  ASSERT_EQ(engine.FinishFolders(), 0);
+  std::vector<FoundFile> files = area.Files();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].path, "LostFolder560/pick.txt");
+  EXPECT_EQ(files[0].item.clusterSize, 1024u);
+  EXPECT_EQ(files[0].item.dataStartSector, 984u);
+}
+
 TEST(FatDirectorySearchSectors, FileMetBeforeAnyLayoutTakesTheNearestOneBeforeIt) {
   SearchOnImage area(8000);
   CProfessionalFatRecovery& engine = area.Open();

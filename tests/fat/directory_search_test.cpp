@@ -170,6 +170,18 @@ TEST(FatDirectorySearchVolumes, Fat16FormattedWithOtherClustersInfersTheOldLayou
   CheckFindings(s, false);
 }
 
+TEST(FatDirectorySearchVolumes, Fat16FormattedWithSmallerClustersKeepsTheOldLayout) {
+  Scanned s;
+  ASSERT_NO_FATAL_FAILURE(ScanKind("fat16-reclustered", s));
+  const auto& layouts = s.engine->Layouts();
+  ASSERT_GE(layouts.size(), 2u);
+  EXPECT_EQ(layouts[0].sectorsPerCluster, 2u);
+  // Every old cluster start is also a cluster start of the new boot layout;
+  // the old directories, their files and their data keep the old one.
+  CheckFindings(s, true);
+  for (const FoundFile& f : s.files) EXPECT_EQ(f.item.clusterSize, 4u * 512) << f.path;
+}
+
 TEST(FatDirectorySearchVolumes, LiveFat16VolumeWithItsRootArea) {
   Scanned s;
   ASSERT_NO_FATAL_FAILURE(ScanKind("fat16-live", s));
