@@ -459,5 +459,32 @@ TEST(SizeRulesCompound, FallbackEndsAfterTheWordCompObjText) {
   EXPECT_EQ(CarveBytes(doc).length, 1536u);
 }
 
+// Every kind's first sector, its fields scrambled and followed by random
+// bytes: sizing must end, inside the row's cap, whatever the fields say.
+TEST(SizeRulesHostile, ScrambledHeadersAlwaysEndWithinTheCap) {
+  std::mt19937 rng(5);
+  size_t sized = 0;
+  for (int round = 0; round < 400; ++round) {
+    Bytes image(512 * 64);
+    for (auto& b : image) b = uint8_t(rng());
+    // A plausible start for the row, then a few fields overwritten.
+    static const std::vector<Bytes> starts = {
+        {0, 0, 1, 0xBA, 0, 0, 1, 0xBB}, {0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10, 'J', 'F', 'I', 'F'},
+        {'G', 'I', 'F', '8', '9', 'a'}, {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A},
+        {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0}, {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1},
+        {'P', 'K', 3, 4}, {'%', 'P', 'D', 'F', '-'}, {'M', 'T', 'h', 'd', 0, 0, 0, 6},
+        {0, 1, 0, 0, 0, 4, 0, 1, 0, 1, 0, 1}, {0, 0, 1, 0, 1, 0}, {0x47, 0x40, 0, 0x10}};
+    Put(image, 0, starts[rng() % starts.size()]);
+    for (int k = 0; k < 6; ++k) image[rng() % 64] = uint8_t(rng() % 3 ? 0 : rng());
+    if (round % 3 == 0) PutLe16(image, 30, 9);  // a compound sector shift the header rule accepts
+    Carved got = CarveBytes(image);
+    if (got.rc == 0) {
+      ++sized;
+      EXPECT_LE(got.length, 4ull * 1024 * MiB + 8) << got.name;  // the largest a RIFF field gives
+    }
+  }
+  EXPECT_GT(sized, 20u);
+}
+
 }  // namespace
 }  // namespace nuvarin
