@@ -175,7 +175,8 @@ int32_t PreviewFatItem(const SectorDevice& device, FatTable& fat, uint32_t bytes
 
   FatDataReader reader(device, fat, bytesPerSector, *item);
   int32_t result = reader.Validate();
-  uint64_t total = target.empty() ? std::min<uint64_t>(item->size, capacityIn) : item->size;
+  const uint64_t size = item->size;  // copied out of the packed record
+  uint64_t total = target.empty() ? std::min<uint64_t>(size, capacityIn) : size;
   uint64_t done = 0;
   if (result == kOk && total == 0) {
     report(100, 0);

@@ -47,7 +47,7 @@ TEST_P(FatVolumeScan, ListsWhatTheOracleLists) {
   std::set<std::string> ourDeletedFolders, theirFolders;
   for (const auto& [path, item] : tree_) {
     if (item.isFolder) {
-      EXPECT_EQ(item.sourceKind, kSourceFastFat);
+      EXPECT_EQ(uint32_t{item.sourceKind}, kSourceFastFat);
       if (item.isDeleted) ourDeletedFolders.insert(path.substr(0, path.size() - 1));
     } else {
       ours.insert(AsOracleName(path));
@@ -58,7 +58,7 @@ TEST_P(FatVolumeScan, ListsWhatTheOracleLists) {
   EXPECT_EQ(ourDeletedFolders, theirFolders);
   // Live folders only appear on the way to a finding.
   EXPECT_EQ(tree_.count("Photos/"), 1u);
-  EXPECT_EQ(tree_.at("Photos/").isDeleted, 0u);
+  EXPECT_EQ(uint32_t{tree_.at("Photos/").isDeleted}, 0u);
   EXPECT_EQ(tree_.count("Photos/2024/BEACH.JPG"), 0u);
   EXPECT_EQ(tree_.count("keep.txt"), 0u);
 }
@@ -73,7 +73,7 @@ TEST_P(FatVolumeScan, RecoversDeletedFilesByteExact) {
     auto it = tree_.find(path);
     ASSERT_NE(it, tree_.end());
     const FoundItem& item = it->second;
-    EXPECT_EQ(item.contentCheck, 1u);
+    EXPECT_EQ(uint32_t{item.contentCheck}, 1u);
     std::filesystem::path out = dir_ / "out" / std::to_string(item.itemId);
     reports_.ends.clear();
     EXPECT_EQ(engine_.RecoverItem(&item, out, 0), 0);
@@ -92,8 +92,8 @@ TEST_P(FatVolumeScan, FolderPathsAndDeletedFolderWalk) {
   EXPECT_EQ(path, "Docs/Work/");
 
   const FoundItem& old = tree_.at("Old Stuff/");
-  EXPECT_EQ(old.isDeleted, 1u);
-  EXPECT_EQ(tree_.at("Old Stuff/Inner/").isDeleted, 1u);
+  EXPECT_EQ(uint32_t{old.isDeleted}, 1u);
+  EXPECT_EQ(uint32_t{tree_.at("Old Stuff/Inner/").isDeleted}, 1u);
   std::filesystem::path out = dir_ / "walk" / "Old Stuff";
   // Level of the folder below the root (1) = "/" count of its output path minus the base depth.
   std::string text = out.string();
@@ -166,7 +166,7 @@ TEST(FatHighWord, FindsClearedHighWords) {
     SCOPED_TRACE(path);
     ASSERT_EQ(before.count(path), 1u);
     const FoundItem& item = before.at(path);
-    ASSERT_GT(item.objectId, 0xFFFFu);
+    ASSERT_GT(uint32_t{item.objectId}, 0xFFFFu);
     bool patched = false;
     size_t base = static_cast<size_t>(item.entrySector) * 512;
     for (size_t off = base; off + 32 <= base + 512 && off + 32 <= image.size(); off += 32) {
@@ -186,9 +186,9 @@ TEST(FatHighWord, FindsClearedHighWords) {
   engine.SetProgressCallback(nullptr, &test::FileReports::Callback, &reports, 100);
   ASSERT_EQ(test::OpenAndScan(engine, v.image), 0);
   std::map<std::string, FoundItem> after = test::WalkTree(engine);
-  EXPECT_EQ(after.at("Photos/2024/Sunset at the Lake.jpg").objectId,
-            before.at("Photos/2024/Sunset at the Lake.jpg").objectId);
-  EXPECT_EQ(after.at("Old Stuff/").objectId, before.at("Old Stuff/").objectId);
+  EXPECT_EQ(uint32_t{after.at("Photos/2024/Sunset at the Lake.jpg").objectId},
+            uint32_t{before.at("Photos/2024/Sunset at the Lake.jpg").objectId});
+  EXPECT_EQ(uint32_t{after.at("Old Stuff/").objectId}, uint32_t{before.at("Old Stuff/").objectId});
   for (const char* path : {"Photos/2024/Sunset at the Lake.jpg", "Old Stuff/Inner/deep file.txt"}) {
     SCOPED_TRACE(path);
     ASSERT_EQ(after.count(path), 1u);
