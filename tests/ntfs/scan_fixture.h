@@ -3,6 +3,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
@@ -83,26 +84,36 @@ class NtfsVolumeFixture {
     return *fixture;
   }
   const std::filesystem::path& Image() const { return image_; }
-  std::filesystem::path Original(const std::string& path) const { return dir_.path() / "orig" / path; }
+  std::filesystem::path Original(const std::string& path) const { return root_ / "orig" / path; }
   const std::map<std::string, uint64_t>& Records() const { return records_; }
-  const TempDir& Dir() const { return dir_; }
   bool ok() const { return ok_; }
   const std::string& log() const { return log_; }
 
  private:
+  // The volume is built once into NUVARIN_NTFS_FIXTURE_CACHE (under the build
+  // tree) and rebuilt when the script changes; test programs running side by
+  // side take turns through a lock. Tests only read it.
   NtfsVolumeFixture() {
-    for (const char* tool : {"mkntfs", "ntfs-3g", "fls", "icat"}) {
+    for (const char* tool : {"mkntfs", "ntfs-3g", "fls", "icat", "flock"}) {
       if (!HaveTool(tool)) {
         log_ = std::string("missing tool: ") + tool;
         return;
       }
     }
-    CommandResult r =
-        RunCommand("bash " + ShellQuote(FixtureScript("ntfs_volume.sh").string()) + " " + ShellQuote(dir_.path()));
+    const char* cache = std::getenv("NUVARIN_NTFS_FIXTURE_CACHE");
+    std::filesystem::path base = cache && *cache ? std::filesystem::path(cache) : dir_.path();
+    std::filesystem::create_directories(base);
+    root_ = base / "volume";
+    std::string script = ShellQuote(FixtureScript("ntfs_volume.sh").string());
+    std::string b = ShellQuote(base.string()), v = ShellQuote(root_.string());
+    CommandResult r = RunCommand("flock " + b + "/lock bash -c " +
+                                 ShellQuote("if ! cmp -s " + script + " " + b + "/stamp; then rm -rf " + v +
+                                            " " + b + "/stamp && mkdir -p " + v + " && bash " + script + " " + v +
+                                            " && cp " + script + " " + b + "/stamp; fi"));
     log_ = r.output;
-    image_ = dir_.path() / "ntfs.img";
+    image_ = root_ / "ntfs.img";
     ok_ = r.exitCode == 0 && std::filesystem::exists(image_);
-    std::vector<uint8_t> text = ReadFile(dir_.path() / "records.txt");
+    std::vector<uint8_t> text = ReadFile(root_ / "records.txt");
     std::string s(text.begin(), text.end());
     size_t pos = 0;
     while (pos < s.size()) {
@@ -115,6 +126,7 @@ class NtfsVolumeFixture {
     }
   }
   TempDir dir_{"ntfs-volume"};
+  std::filesystem::path root_;
   std::filesystem::path image_;
   std::map<std::string, uint64_t> records_;
   bool ok_ = false;
