@@ -5,11 +5,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
+#include <string>
 
 #include "fat/boot_values.h"
 #include "fat/dir_entry.h"
 #include "fat/entry_names.h"
 #include "platform/error_codes.h"
+#include "platform/text.h"
 #include "signature/catalogue.h"
 #include "storage/boot_probes.h"
 #include "storage/byte_reader.h"
@@ -28,6 +31,19 @@ constexpr uint32_t kFixedRootSectors = 32;
 constexpr size_t kTailLookahead = 64;
 
 bool IsPowerOfTwoClusterSize(uint64_t spc) { return spc >= 1 && spc <= 128 && (spc & (spc - 1)) == 0; }
+
+// Whether the signature catalogue has a test for the extension; for any other
+// the content check agrees without reading the file's first sector.
+bool HasSignatureTest(std::string_view ext) {
+  static const std::set<std::string, std::less<>> known = [] {
+    std::set<std::string, std::less<>> names;
+    for (const CatalogueRow& row : CatalogueRows()) {
+      if (row.extension != nullptr) names.insert(platform::AsciiLower(row.extension));
+    }
+    return names;
+  }();
+  return known.find(platform::AsciiLower(ext)) != known.end();
+}
 
 uint8_t NameChecksum(const ByteReader& e) {
   uint8_t sum = 0;
@@ -536,7 +552,7 @@ uint32_t CProfessionalFatRecovery::SearchFolderHighWord(int layout, uint32_t low
 
 uint32_t CProfessionalFatRecovery::SearchFileHighWord(int layout, const std::string& name, uint32_t low) const {
   std::string_view ext = NameExtension(name);
-  if (ext.empty()) return low;
+  if (ext.empty() || !HasSignatureTest(ext)) return low;
   std::vector<uint8_t> sector(bytesPerSector_);
   for (uint32_t high = 0; high <= kMaxHighWord; ++high) {
     uint32_t cluster = (high << 16) | low;
@@ -551,7 +567,7 @@ uint32_t CProfessionalFatRecovery::SearchFileHighWord(int layout, const std::str
 
 uint32_t CProfessionalFatRecovery::ContentCheck(const FoundItem& record) const {
   std::string_view ext = NameExtension(record.Name());
-  if (ext.empty() || record.objectId < 2 || record.clusterSize == 0) return 1;
+  if (ext.empty() || !HasSignatureTest(ext) || record.objectId < 2 || record.clusterSize == 0) return 1;
   uint64_t spc = record.clusterSize / bytesPerSector_;
   uint64_t offset, sector;
   if (!CheckedMul<uint64_t>(record.objectId - 2, spc, offset) ||

@@ -239,6 +239,30 @@ TEST(FatDirectorySearchSectors, FoldersSeenOnlyThroughTheirFilesAreLostFolders) 
   EXPECT_EQ(path, "LostFolder50/keep/LostFolder30/");
 }
 
+TEST(FatDirectorySearchSectors, PicturesWhoseBytesContradictTheirNameAreHidden) {
+  SearchOnImage area(4000);
+  CProfessionalFatRecovery& engine = area.Open();
+  TwoClusterLayout(area);
+  fs::path jpg = area.dir() / "real.jpg";
+  auto made = test::RunCommand("convert -size 64x64 gradient:red-blue " + test::ShellQuote(jpg.string()));
+  ASSERT_EQ(made.exitCode, 0) << made.output;
+  std::vector<uint8_t> bytes = test::ReadFile(jpg);
+  area.Put(SectorOf(60), bytes);
+  std::vector<uint8_t> text(512, 'x');
+  area.Put(SectorOf(70), text);
+  area.Subdirectory(SectorOf(50),
+                    DotPairSector(50, 0, {RawEntry::Short("GOOD    JPG", kFile, 60, static_cast<uint32_t>(bytes.size())),
+                                          RawEntry::Short("BAD     JPG", kFile, 70, 512),
+                                          RawEntry::Short("PLAIN   TXT", kFile, 70, 512)}));
+  ASSERT_EQ(engine.FinishFolders(), 0);
+  std::vector<FoundFile> files = area.Files();
+  std::vector<std::string> names;
+  for (const FoundFile& f : files) names.push_back(std::string(f.item.Name()));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"good.jpg", "plain.txt"}));
+  EXPECT_EQ(engine.GetItemCount(), 4u);  // three files and their folder
+}
+
 TEST(FatDirectorySearchSectors, DataPastTheAreaEndIsNotRead) {
   SearchOnImage area(2000);
   CProfessionalFatRecovery& engine = area.Open();
