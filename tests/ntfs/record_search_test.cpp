@@ -333,7 +333,7 @@ TEST_F(RecordSearchOnFormattedVolume, TwoVolumesInOneAreaKeepTheirOwnStarts) {
     const std::vector<uint8_t> want = test::ReadFile(source);
     std::set<uint64_t> volumes;
     for (const FoundItem& item : byName[name]) {
-      volumes.insert(item.volumeStartSector);
+      volumes.insert(uint64_t{item.volumeStartSector});
       fs::path dest = out / ("f" + std::to_string(n++));
       ASSERT_EQ(engine.RecoverItem(&item, dest, 0), kOk);
       EXPECT_TRUE(test::ReadFile(dest) == want);
