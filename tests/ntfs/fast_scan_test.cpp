@@ -8,6 +8,7 @@
 #include "ntfs/fast_ntfs_recovery.h"
 #include "ntfs/mft_record.h"
 #include "platform/error_codes.h"
+#include "platform/paths.h"
 #include "scan_fixture.h"
 #include "storage/scan_log_index.h"
 #include "test_support.h"
@@ -225,6 +226,46 @@ TEST_F(NtfsFastScanTest, PreviewGoesToTheBufferCutAtItsCapacity) {
   ASSERT_EQ(engine_->PreviewItem(&Find("docs/note.txt")->item, out, buffer.data(), size, nullptr, nullptr), kOk);
   EXPECT_EQ(size, 100u);
   EXPECT_EQ(engine_->PreviewItem(nullptr, out, buffer.data(), size, nullptr, nullptr), kErrInvalidParameter);
+}
+
+int32_t CountPreviewCalls(void* context, int32_t percent, int32_t error) {
+  auto* calls = static_cast<std::vector<std::pair<int32_t, int32_t>>*>(context);
+  calls->push_back({percent, error});
+  return 0;
+}
+
+TEST_F(NtfsFastScanTest, PreviewWritesDocumentsAndPicturesToTheScanLogFolder) {
+  auto& fx = NtfsVolumeFixture::Get();
+  struct Case {
+    const char* source;
+    const char* name;
+    const char* file;
+  } cases[] = {{"docs/note.txt", "report.pdf", "report.pdf"},
+               {"trash/a.bin", "photo.png", "tmp.jpg"},
+               {"docs/big.bin", "song.mp3", "tmp.avi"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FoundItem item = Find(c.source)->item;
+    item.SetName(c.name);
+    std::vector<std::pair<int32_t, int32_t>> calls;
+    std::filesystem::path out;
+    uint32_t size = 0;
+    ASSERT_EQ(engine_->PreviewItem(&item, out, nullptr, size, &CountPreviewCalls, &calls), kOk);
+    EXPECT_EQ(out, platform::ScanLogRoot() / c.file);
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(ReadFile(out), ReadFile(fx.Original(c.source)));
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back(), std::make_pair(100, 0));
+  }
+  // A failed extraction leaves no preview file behind.
+  FoundItem broken = Find("docs/big.bin")->item;
+  broken.SetName("broken.pdf");
+  broken.entrySector = 0;  // the boot sector: no record
+  std::filesystem::path out;
+  uint32_t size = 0;
+  EXPECT_NE(engine_->PreviewItem(&broken, out, nullptr, size, nullptr, nullptr), kOk);
+  EXPECT_TRUE(out.empty());
+  EXPECT_FALSE(std::filesystem::exists(platform::ScanLogRoot() / "broken.pdf"));
 }
 
 TEST_F(NtfsFastScanTest, AllocationBitmapAndFreeExtents) {
