@@ -54,6 +54,7 @@ void CProfessionalNtfsRecovery::ResetArea() {
   areaSectors_ = 0;
   volumes_.clear();
   folderList_.clear();
+  foldersDone_ = 0;
   folderSet_.clear();
   folderMemo_.clear();
 }
@@ -144,6 +145,7 @@ int32_t CProfessionalNtfsRecovery::OpenLog(const char*) { return kOk; }
 
 int32_t CProfessionalNtfsRecovery::OpenProLog(const char* name) {
   folderList_.clear();
+  foldersDone_ = 0;
   folderSet_.clear();
   folderMemo_.clear();
   log_ = std::make_unique<ScanLogStore>();

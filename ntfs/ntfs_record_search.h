@@ -78,7 +78,7 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
   // One record (its bytes, at least one record long) found at `absoluteSector`.
   int32_t HandleCandidateRecord(const uint8_t* record, size_t length, uint64_t absoluteSector,
                                 CandidateMode mode, uint32_t missingNumber);
-  // The folder pass after the sweep.
+  // The folder pass after the sweep; a second call writes only the folders met since the first.
   int32_t FinishFolders();
   // First absolute sector of a file finding's data (kinds 0 and 2), for the
   // removal of carved duplicates; false for resident files and unreadable runs.
@@ -155,6 +155,7 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
   uint32_t clusterEstimate_ = 8;
   std::map<uint64_t, MftVolume> volumes_;
   std::vector<FolderEntry> folderList_;
+  size_t foldersDone_ = 0;  // entries the folder pass has written
   std::unordered_set<uint32_t> folderSet_;
   std::unordered_map<uint64_t, FolderProbe> folderMemo_;
   const FolderEntry* currentFolder_ = nullptr;  // set while the folder pass handles an entry

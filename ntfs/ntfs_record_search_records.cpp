@@ -359,8 +359,8 @@ int32_t CProfessionalNtfsRecovery::FinishFolders() {
   int32_t firstError = kOk;
   // Entries appended while the pass runs are visited too; each record number
   // is listed once, so the pass ends.
-  for (size_t i = 0; i < folderList_.size(); ++i) {
-    const FolderEntry entry = folderList_[i];
+  for (; foldersDone_ < folderList_.size(); ++foldersDone_) {
+    const FolderEntry entry = folderList_[foldersDone_];
     const uint64_t lba = LocateRecord(entry.recordNumber, entry.volume);
     int32_t rc = lba == kNowhere ? kErrInvalidParameter : ReadRecordInArea(lba, scratch_.data());
     // A device error is reported at the end; a location outside the area is

@@ -213,6 +213,9 @@ TEST_F(RecordSearchOnFormattedVolume, BringsBackEveryFileWithItsFolderAndBytes) 
   ASSERT_EQ(engine.OpenProLog(FreshLogName().c_str()), kOk);
   Sweep(engine, Plain().image);
   EXPECT_EQ(engine.FinishFolders(), kOk);
+  const uint64_t items = engine.GetItemCount();
+  EXPECT_EQ(engine.FinishFolders(), kOk);
+  EXPECT_EQ(engine.GetItemCount(), items) << "a second folder pass wrote folders again";
   ExpectEveryFileBack(engine, Plain());
 
   // Folders carry no lost names: every chain reached the root.
