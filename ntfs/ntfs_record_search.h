@@ -37,7 +37,9 @@ class CProfessionalNtfsRecovery final : public IFileRecoveryParse {
   // Longest parent chain followed for one finding.
   static constexpr uint32_t kMaxFolderDepth = 4096;
   // Folder records remembered by the ancestor walk before the memo starts over.
-  static constexpr size_t kMaxFolderMemo = 1u << 20;
+  static constexpr size_t kMaxFolderMemo = 1u << 18;
+  // $MFT records registered at most (each record met is tested against every volume).
+  static constexpr size_t kMaxVolumes = 256;
 
   // The content check: 1 when the bytes fit the extension (or cannot be judged), 0 otherwise.
   using ContentChecker = int32_t (*)(const uint8_t* bytes, size_t length, std::string_view extension,

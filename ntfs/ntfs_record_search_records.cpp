@@ -79,7 +79,7 @@ uint32_t CProfessionalNtfsRecovery::ClusterSizeOfRecord(ByteReader record) const
 }
 
 void CProfessionalNtfsRecovery::RegisterVolume(ByteReader record, uint64_t sector) {
-  if (volumes_.count(sector)) return;
+  if (volumes_.count(sector) || volumes_.size() >= kMaxVolumes) return;
   MftVolume volume;
   auto runs = std::make_shared<std::vector<DataRun>>();
   RecordDataRuns(record, *runs, kErrInvalidParameter);
