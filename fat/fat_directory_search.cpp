@@ -129,6 +129,7 @@ void CProfessionalFatRecovery::ResetSweepState() {
   parentCache_.clear();
   levelCache_.clear();
   context_.reset();
+  pendingJoin_.reset();
   bootLayout_ = false;
   rootAreaSectors_ = 0;
 }
@@ -388,6 +389,19 @@ bool CProfessionalFatRecovery::TryJoinTail(const uint8_t* data, size_t length, u
 }
 
 void CProfessionalFatRecovery::JoinAndProcess(OpenTail tail, const uint8_t* data, size_t length, uint64_t sector) {
+  JoinOnce(std::move(tail), data, length, sector);
+  DrainJoins();
+}
+
+void CProfessionalFatRecovery::DrainJoins() {
+  while (pendingJoin_) {
+    PendingJoin next = std::move(*pendingJoin_);
+    pendingJoin_.reset();
+    JoinOnce(std::move(next.tail), next.data.data(), next.data.size(), next.sector);
+  }
+}
+
+void CProfessionalFatRecovery::JoinOnce(OpenTail tail, const uint8_t* data, size_t length, uint64_t sector) {
   std::vector<uint8_t> joined = std::move(tail.bytes);
   const size_t headBytes = joined.size();
   joined.insert(joined.end(), data, data + length);
@@ -413,7 +427,7 @@ void CProfessionalFatRecovery::KeepTail(OpenTail tail) {
   }
   if (next != unplaced_.end() && ContinuesTail(tail, next->second.data(), next->second.size(), next->first)) {
     auto node = unplaced_.extract(next);
-    JoinAndProcess(std::move(tail), node.mapped().data(), node.mapped().size(), node.key());
+    pendingJoin_ = PendingJoin{std::move(tail), std::move(node.mapped()), node.key()};
     return;
   }
   if (tails_.size() >= kMaxOpenTails) tails_.erase(tails_.begin());
@@ -424,6 +438,7 @@ void CProfessionalFatRecovery::KeepTail(OpenTail tail) {
 void CProfessionalFatRecovery::ProcessSector(const uint8_t* data, size_t length, int layout, uint64_t sector,
                                              uint32_t directory) {
   ProcessBuffer(data, length, layout, Placement{0, sector, 0, sector}, directory);
+  DrainJoins();
 }
 
 void CProfessionalFatRecovery::ProcessBuffer(const uint8_t* data, size_t length, int layout, const Placement& where,

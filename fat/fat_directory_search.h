@@ -161,6 +161,8 @@ class CProfessionalFatRecovery : public IFileRecoveryParse {
   void ProcessSector(const uint8_t* data, size_t length, int layout, uint64_t sector, uint32_t directory);
   bool TryJoinTail(const uint8_t* data, size_t length, uint64_t sector);
   void JoinAndProcess(OpenTail tail, const uint8_t* data, size_t length, uint64_t sector);
+  void JoinOnce(OpenTail tail, const uint8_t* data, size_t length, uint64_t sector);
+  void DrainJoins();
   void KeepTail(OpenTail tail);
   void KeepUnplaced(const uint8_t* data, size_t length, uint64_t sector);
   bool ContinuesTail(const OpenTail& tail, const uint8_t* data, size_t length, uint64_t sector) const;
@@ -204,6 +206,14 @@ class CProfessionalFatRecovery : public IFileRecoveryParse {
   std::vector<PendingFile> pending_;
   std::map<uint64_t, OpenTail> tails_;                  // by lastSector
   std::map<uint64_t, std::vector<uint8_t>> unplaced_;  // by absolute sector
+  // A tail and the kept-aside sector that continues it, joined next. Chains of
+  // such joins run in a loop, never as nested calls, however long they are.
+  struct PendingJoin {
+    OpenTail tail;
+    std::vector<uint8_t> data;
+    uint64_t sector = 0;
+  };
+  std::optional<PendingJoin> pendingJoin_;
   // Parent and level of a folder cluster under a layout, read once.
   std::map<std::pair<int, uint32_t>, uint32_t> parentCache_;
   std::map<std::pair<int, uint32_t>, uint32_t> levelCache_;

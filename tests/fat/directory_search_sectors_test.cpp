@@ -281,6 +281,33 @@ TEST(FatDirectorySearchSectors, DataPastTheAreaEndIsNotRead) {
   }
 }
 
+// Thousands of kept-aside sectors, each ending in a long name that the next
+// one completes, are joined one after the other at the folder pass.
+TEST(FatDirectorySearchSectors, ALongRunOfNamesCutAtEverySectorEndIsJoinedWithoutLimit) {
+  const uint64_t first = 3000;
+  const uint64_t count = CProfessionalFatRecovery::kMaxUnplacedSectors - 10;
+  SearchOnImage area(first + count + 10);
+  CProfessionalFatRecovery& engine = area.Open();
+  RawEntry shortEntry = RawEntry::Short("SONG    TXT", kFile, 0, 0);
+  const uint8_t sum = RawEntry::Checksum(shortEntry);
+  const std::u16string name = u"A song whose name runs on.txt";  // 29 characters: 3 parts
+  RawEntry label = RawEntry::Short("LABEL      ", 0x08, 0, 0);
+  std::vector<uint8_t> sector = Concat({RawEntry::Long(0x01, name.substr(0, 13), sum), shortEntry});
+  for (int i = 0; i < 12; ++i) sector.insert(sector.end(), label.b.begin(), label.b.end());
+  for (const RawEntry& e : {RawEntry::Long(0x43, name.substr(26), sum), RawEntry::Long(0x02, name.substr(13, 13), sum)})
+    sector.insert(sector.end(), e.b.begin(), e.b.end());
+  ASSERT_EQ(sector.size(), 512u);
+  // No layout yet: every sector is kept aside.
+  for (uint64_t s = first; s < first + count; ++s) engine.HandleEntrySector(sector.data(), sector.size(), s);
+  TwoClusterLayout(area);
+  ASSERT_EQ(engine.FinishFolders(), 0);
+  std::vector<FoundFile> files = area.Files();
+  size_t whole = std::count_if(files.begin(), files.end(), [&](const FoundFile& f) {
+    return f.item.Name() == "A song whose name runs on.txt";
+  });
+  EXPECT_GE(whole, count - 2);
+}
+
 TEST(FatDirectorySearchSectors, HostileSectorsNeverStopTheSearch) {
   SearchOnImage area(3000);
   CProfessionalFatRecovery& engine = area.Open();
