@@ -103,7 +103,8 @@ int32_t RunRecoveryWalk(IFileRecoveryParse& engine, const FoundItem* item, const
     RecoverQueueEntry entry = std::move(queue.front());
     queue.pop_front();
     const FoundItem& folder = entry.item;
-    FolderIdentity id{folder.sourceKind, folder.driveLetter, folder.objectId};
+    FolderIdentity id{+folder.sourceKind, static_cast<uint16_t>(folder.driveLetter),
+                      +folder.objectId};  // copies of packed fields
     std::shared_ptr<const Ancestor> above;
     if (!first) {
       current = entry.parentPath / SafeComponentName(folder.Name());

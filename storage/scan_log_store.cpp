@@ -314,7 +314,7 @@ struct ScanLogStore::Impl {
 
   void AddFolderName(const DirInfoRecord& rec) {
     folders.push_back(rec);
-    folderByObject.emplace(rec.objectId, folders.size() - 1);
+    folderByObject.emplace(+rec.objectId, folders.size() - 1);
   }
 
   void LoadRelations(const std::vector<uint8_t>& bytes);
@@ -683,7 +683,8 @@ int32_t ScanLogStore::FindParents(const FoundItem& item, std::vector<FoundItem>&
       return rc;
     }
     if (parent.itemId == item.itemId) return kOk;
-    if (!visited.insert(parent.itemId).second) return kOk;  // the chain comes back: cut it here
+    uint32_t parentId = parent.itemId;                 // a copy: record fields are packed
+    if (!visited.insert(parentId).second) return kOk;  // the chain comes back: cut it here
     out.push_back(parent);
     current = parent;
   }

@@ -81,7 +81,7 @@ class FakeEngine final : public IFileRecoveryParse {
   int32_t OpenLog(const char*) override { return 0; }
   int32_t ReadFolder(const FoundItem* folder, uint32_t depth, std::vector<FoundItem>& out) override {
     if (!folder) return depth == 0 ? store.ReadFolder(0, out) : kErrInvalidParameter;
-    folderReads.emplace_back(folder->objectId, depth);
+    folderReads.emplace_back(+folder->objectId, depth);
     if (folderReads.size() > maxFolderReads) ADD_FAILURE() << "the walk does not end";
     if (folderReads.size() > maxFolderReads) return kCancelCode;
     store.Flush();

@@ -81,8 +81,8 @@ TEST_F(StoreTest, CompanionFormatsAreExact) {
   ASSERT_EQ(log.size(), 4u * kFoundItemSize);
   FoundItem third;
   std::memcpy(&third, log.data() + 2 * kFoundItemSize, kFoundItemSize);
-  EXPECT_EQ(third.itemId, 3u);
-  EXPECT_EQ(third.isFolder, 1u);
+  EXPECT_EQ(+third.itemId, 3u);
+  EXPECT_EQ(+third.isFolder, 1u);
   EXPECT_EQ(third.Name(), "Docs");
 }
 
@@ -183,7 +183,7 @@ TEST_F(StoreTest, LargeListingsSortLikeAPlainStableSort) {
     if ((a.isFolder != 0) != (b.isFolder != 0)) return a.isFolder == 0;
     return lower(a.Name()) < lower(b.Name());
   });
-  for (size_t i = 0; i < items.size(); ++i) ASSERT_EQ(items[i].itemId, expected[i].itemId) << i;
+  for (size_t i = 0; i < items.size(); ++i) ASSERT_EQ(+items[i].itemId, +expected[i].itemId) << i;
 }
 
 TEST_F(StoreTest, DamagedPicturesAreHiddenFromListingsAndSearches) {
@@ -244,8 +244,8 @@ TEST_F(StoreTest, ItemPathNamesTheParentsFromTheRootDown) {
   std::vector<FoundItem> parents;
   ASSERT_EQ(store.FindParents(item, parents), kOk);
   ASSERT_EQ(parents.size(), 2u);
-  EXPECT_EQ(parents[1].itemId, docs);
-  EXPECT_EQ(parents[1].objectId, 3u);
+  EXPECT_EQ(+parents[1].itemId, docs);
+  EXPECT_EQ(+parents[1].objectId, 3u);
 }
 
 TEST_F(StoreTest, ItemPathFollowsLaterAdditionsAndTheSmallestOwningKey) {
@@ -314,7 +314,7 @@ TEST_F(StoreTest, FolderCyclesEndEveryWalk) {
   std::vector<FoundItem> parents;
   ASSERT_EQ(store.FindParents(item, parents), kOk);
   ASSERT_EQ(parents.size(), 2u);
-  EXPECT_EQ(parents[0].itemId, p);
+  EXPECT_EQ(+parents[0].itemId, p);
 }
 
 TEST_F(StoreTest, SearchFollowsTheSubstringRules) {
@@ -387,7 +387,8 @@ TEST_F(StoreTest, GarbageRecordsNeverBreakTheReaders) {
   std::string relation;
   for (int e = 0; e < 40; ++e) {
     relation += " | " + std::to_string((uint64_t(rng() % 4) << 32) | (rng() % 8)) + " - [";
-    for (int k = 0, n = 1 + rng() % 6; k < n; ++k) relation += (k ? "," : "") + std::to_string(1 + rng() % 64);
+    for (int k = 0, n = 1 + rng() % 6; k < n; ++k)
+      relation += (k ? "," : "") + std::to_string(1 + rng() % 64);
     relation += "]";
   }
   test::WriteFile(RelationFile(), relation.data(), relation.size());
@@ -458,7 +459,7 @@ TEST_F(StoreTest, RecordOffsetsAreSixtyFourBit) {
   std::vector<FoundItem> items;
   ASSERT_EQ(store.ReadFolder(kFat32Root, items), kOk);
   ASSERT_EQ(items.size(), 1u);
-  EXPECT_EQ(items[0].size, 7u);
+  EXPECT_EQ(+items[0].size, 7u);
 }
 
 TEST_F(StoreTest, ReadingPastTheEndOfTheLogFails) {
