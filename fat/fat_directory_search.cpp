@@ -288,7 +288,9 @@ int CProfessionalFatRecovery::LayoutForPendingEntry(uint64_t sector) const {
 }
 
 void CProfessionalFatRecovery::AddAnchor(uint32_t cluster, uint64_t sector) {
-  if (cluster < 2) return;
+  // Past the cap (a disk full of stray "." entries) nothing more is inferred,
+  // so that each subdirectory start costs at most one pass over the list.
+  if (cluster < 2 || anchors_.size() >= kMaxAnchors) return;
   for (const DirAnchor& other : anchors_) {
     if (other.cluster == cluster) continue;
     const DirAnchor& a = other.cluster > cluster ? other : DirAnchor{cluster, sector};
@@ -319,7 +321,7 @@ void CProfessionalFatRecovery::AddAnchor(uint32_t cluster, uint64_t sector) {
     }
     break;
   }
-  if (anchors_.size() < kMaxAnchors) anchors_.push_back(DirAnchor{cluster, sector});
+  anchors_.push_back(DirAnchor{cluster, sector});
 }
 
 // ---------------------------------------------------------------------------
