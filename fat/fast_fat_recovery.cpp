@@ -182,6 +182,9 @@ int32_t CFastFatRecovery::ScanDirectory(uint32_t cluster) {
     // A subdirectory whose first cluster no longer starts with "." and ".."
     // was reused by other data.
     if (checkDots && n == 0 && cluster != g.rootCluster && !StartsWithDotPair(buffer.data(), buffer.size())) return kOk;
+    // A cleared chain that runs into the first cluster of another folder has
+    // left this directory: that folder is scanned on its own.
+    if (n > 0 && StartsWithDotPair(buffer.data(), buffer.size())) return kOk;
     bool ended = false;
     for (size_t i = 0; i < entries && !ended; ++i) {
       const size_t off = i * kFatEntrySize;

@@ -19,7 +19,8 @@ using test::RawEntry;
 using test::TempDir;
 
 // A FAT16 volume with 512-byte clusters: LOOPDIR holds 40 files (three
-// directory clusters), ten of them deleted; two deleted files in the root.
+// directory clusters), ten of them deleted; two deleted files in the root;
+// OTHER holds one deleted file.
 class DamagedVolume : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -32,7 +33,8 @@ class DamagedVolume : public ::testing::Test {
         "for i in $(seq 10 49); do seq 1 $((i * 20)) > F$i.TXT; done; seq 1 3000 > ROOTA.TXT; seq 1 500 > ROOTB.TXT; "
         "mmd -i " + img + " ::/LOOPDIR; mcopy -i " + img + " F*.TXT ::/LOOPDIR/; mcopy -i " + img +
         " ROOTA.TXT ROOTB.TXT ::/; for i in $(seq 10 19); do mdel -i " + img + " ::/LOOPDIR/F$i.TXT; done; "
-        "mdel -i " + img + " ::/ROOTA.TXT ::/ROOTB.TXT";
+        "mmd -i " + img + " ::/OTHER; mcopy -i " + img + " ROOTB.TXT ::/OTHER/G1.TXT; mdel -i " + img +
+        " ::/OTHER/G1.TXT; mdel -i " + img + " ::/ROOTA.TXT ::/ROOTB.TXT";
     test::CommandResult r = test::RunCommand(script);
     ASSERT_EQ(r.exitCode, 0) << r.output;
   }
@@ -95,7 +97,7 @@ size_t CountFiles(const std::map<std::string, FoundItem>& tree) {
 TEST_F(DamagedVolume, Baseline) {
   CFastFatRecovery engine;
   auto tree = Scan(engine);
-  EXPECT_EQ(CountFiles(tree), 12u);
+  EXPECT_EQ(CountFiles(tree), 13u);
   EXPECT_EQ(tree.count("loopdir/!10.txt"), 1u);
   EXPECT_EQ(tree.count("!ootb.txt"), 1u);
 }
@@ -108,7 +110,22 @@ TEST_F(DamagedVolume, DirectoryChainThatLoopsEnds) {
   SetFatEntry(chain.back(), static_cast<uint16_t>(chain.front()));  // last cluster leads back to the first
   CFastFatRecovery engine;
   auto tree = Scan(engine);
-  EXPECT_EQ(CountFiles(tree), 12u);
+  EXPECT_EQ(CountFiles(tree), 13u);
+}
+
+TEST_F(DamagedVolume, ChainIntoAnotherFolderEndsTheDirectory) {
+  size_t other = FindEntry(RootOffset(), g_.rootDirSectors * 512, "OTHER      ");
+  uint16_t otherCluster = ByteReader(image_.data() + other, 32).le16(26);
+  SetFatEntry(LoopDirCluster(), otherCluster);
+  CFastFatRecovery engine;
+  auto tree = Scan(engine);
+  EXPECT_EQ(CountFiles(tree), 13u);
+  // OTHER's deleted file is logged once, under OTHER.
+  ASSERT_EQ(tree.count("other/"), 1u);
+  std::vector<FoundItem> children;
+  ASSERT_EQ(engine.ReadFolder(&tree.at("other/"), 1, children), 0);
+  EXPECT_EQ(children.size(), 1u);
+  EXPECT_EQ(engine.GetItemCount(), 15u);  // 13 files, LOOPDIR and OTHER
 }
 
 TEST_F(DamagedVolume, ChainPastTheEndEndsTheDirectory) {
@@ -117,7 +134,7 @@ TEST_F(DamagedVolume, ChainPastTheEndEndsTheDirectory) {
   CFastFatRecovery engine;
   auto tree = Scan(engine);
   // The deleted entries sit in the first cluster (F10..F19 were copied first).
-  EXPECT_EQ(CountFiles(tree), 12u);
+  EXPECT_EQ(CountFiles(tree), 13u);
 }
 
 TEST_F(DamagedVolume, RecordPastTheEndIsAnError) {
@@ -206,14 +223,14 @@ TEST_F(DamagedVolume, TwentyLongNamePartsEndTheDirectory) {
     std::string name;
     for (int i = 0; i < 19; ++i) name += "abcdefghijklm";
     EXPECT_EQ(tree.count(name), 1u);
-    EXPECT_EQ(CountFiles(tree), 13u);
+    EXPECT_EQ(CountFiles(tree), 14u);
   }
   image_ = build(20);
   {
     CFastFatRecovery engine;
     auto tree = Scan(engine);
     // The root's scan ended at the 20th part: what came before is still there.
-    EXPECT_EQ(CountFiles(tree), 12u);
+    EXPECT_EQ(CountFiles(tree), 13u);
     for (const auto& [path, item] : tree) EXPECT_EQ(path.find("abcdefghijklm"), std::string::npos) << path;
   }
 }
