@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <regex>
 
 #include "platform/clock.h"
@@ -170,6 +171,26 @@ TEST_F(IndexTest, DamagedConfigLoadsItsWholeEntries) {
   EXPECT_EQ(shortIndex.LoadErrors(), 1u);
 }
 
+TEST_F(IndexTest, RandomConfigBytesNeverBreakTheLoad) {
+  std::mt19937 rng(5);
+  fs::create_directories(root);
+  for (int round = 0; round < 100; ++round) {
+    std::vector<uint8_t> bytes(rng() % (8 + 3 * 1120 + 50));
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng() % 4 == 0 ? rng() : 0);
+    test::WriteFile(root / "config", bytes);
+    ScanLogIndex index(root);
+    // Every whole entry is either loaded or counted; a torn tail or a file
+    // shorter than the counter is one more error.
+    size_t whole = bytes.size() < 8 ? 0 : (bytes.size() - 8) / 1120;
+    bool torn = bytes.size() < 8 ? !bytes.empty() : (bytes.size() - 8) % 1120 != 0;
+    EXPECT_EQ(index.Entries().size() + index.LoadErrors(), whole + (torn ? 1 : 0));
+    for (const ScanIndexEntry& e : index.Entries()) {
+      EXPECT_LT(e.scanFolder.size(), 260u);
+      EXPECT_FALSE(e.scanFolder.empty());
+    }
+  }
+}
+
 TEST_F(IndexTest, NewScanFolderRemovesAStaleFolderOfItsNumber) {
   ScanLogIndex index(root);
   EXPECT_EQ(index.CurrentLogFolder(), root / "0" / "");
@@ -249,7 +270,7 @@ TEST_F(IndexTest, RemoveEntryNeverDeletesOutsideTheRoot) {
 
   fs::create_directories(root / "8" / "sub");
   fs::create_symlink(outside, root / "8" / "sub" / "out");  // inside a folder that is deleted
-  const fs::path planted[] = {outside,     root / ".." / "precious", root / "7", root,
+  const fs::path planted[] = {outside,    root / ".." / "precious", root / "7",          root,
                               root / ".", root / "7" / "..",        root / "7" / "inner"};
   {
     ScanLogIndex index(root);
@@ -269,7 +290,7 @@ TEST_F(IndexTest, RemoveEntryNeverDeletesOutsideTheRoot) {
   EXPECT_TRUE(fs::exists(outside / "keep.txt"));
   EXPECT_TRUE(fs::exists(root));
   EXPECT_TRUE(fs::exists(root / "config"));
-  EXPECT_FALSE(fs::exists(root / "8"));  // the one folder that really is inside
+  EXPECT_FALSE(fs::exists(root / "8"));                      // the one folder that really is inside
   EXPECT_FALSE(fs::exists(fs::symlink_status(root / "7")));  // the link went, its target stayed
 }
 
