@@ -630,6 +630,51 @@ TEST_F(RecordSearchOnBuiltArea, ReadsStayInsideTheAreaOfADisk) {
   EXPECT_EQ(std::count(got.begin(), got.end(), 0xA5), 0) << "bytes from past the area's end";
 }
 
+// On a disk of 4,096-byte sectors a record is one sector long and record n of
+// a contiguous MFT lies n sectors after record 0.
+TEST(RecordSearchLargeSectorTest, FourKibSectorsMakeOneSectorRecords) {
+  ASSERT_TRUE(test::HaveTool("losetup")) << "losetup (util-linux) is needed";
+  test::TempDir dir("ntfssearch-4k");
+  const fs::path image = dir / "disk.img";
+  std::vector<uint8_t> bytes(4096 * 2048, 0);  // 8 MiB
+  auto place = [&](uint64_t sector, const std::vector<uint8_t>& rec) {
+    ASSERT_LE((sector + 1) * 4096, bytes.size());
+    std::memcpy(bytes.data() + sector * 4096, rec.data(), rec.size());
+  };
+  std::vector<uint8_t> value(3000, 'q');
+  place(300, RecordBuilder(100, 0, 4096, 4096).FileName(50, "big record.txt", value.size(), 1)
+                 .Resident(0x80, value).Build());
+  place(250, RecordBuilder(50, kRecordInUse | kRecordDirectory, 4096, 4096).FileName(5, "Parent", 0, 1).Build());
+  test::WriteFile(image, bytes);
+
+  auto r = test::RunCommand("losetup --sector-size 4096 -f --show " + test::ShellQuote(image.string()));
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  const std::string device = r.output.substr(0, r.output.find('\n'));
+  struct Detach {
+    std::string device;
+    ~Detach() { test::RunCommand("losetup -d " + device); }
+  } detach{device};
+  uint32_t index = UINT32_MAX;
+  auto disks = platform::ListWholeDisks();
+  for (uint32_t i = 0; i < disks.size(); ++i)
+    if (disks[i].devicePath == device) index = i;
+  ASSERT_NE(index, UINT32_MAX) << device << " is not in the disk table";
+
+  Engine engine;
+  ASSERT_EQ(engine.OpenDisk(index, 0, 2048, 0), kOk);
+  EXPECT_EQ(engine.BytesPerSector(), 4096u);
+  EXPECT_EQ(engine.RecordSize(), 4096u);
+  ASSERT_EQ(engine.OpenProLog(FreshLogName().c_str()), kOk);
+  ASSERT_EQ(engine.HandleCandidateRecord(bytes.data() + 300 * 4096, 4096, 300, Engine::CandidateMode::kSweep, 0), kOk);
+  EXPECT_EQ(engine.FinishFolders(), kOk);
+  auto tree = ListTree(engine);
+  ASSERT_TRUE(tree.count("Parent/big record.txt"));
+  EXPECT_EQ(+tree["Parent/"].entrySector, 250u);
+  test::TempDir out("ntfssearch-4k-out");
+  ASSERT_EQ(engine.RecoverItem(&tree["Parent/big record.txt"], out / "big.txt", 0), kOk);
+  EXPECT_TRUE(test::ReadFile(out / "big.txt") == value);
+}
+
 TEST(RecordSearchSectorTest, CandidateTestFollowsTheSweepRecordSize) {
   struct Case {
     const char* what;
