@@ -50,7 +50,7 @@ class SearchOnImage {
   }
   CProfessionalFatRecovery& Open() {
     EXPECT_EQ(engine_.OpenImage(image_, 0), 0);
-    ScanLogIndex::Instance().NewScanFolder();  // a log of its own for every test
+    test::FreshLogFolder();  // a log of its own for every test
     EXPECT_EQ(engine_.OpenProLog(nullptr), 0);
     EXPECT_EQ(engine_.PrepareSweep(), 0);
     return engine_;

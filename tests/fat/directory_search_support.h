@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,19 @@
 
 #include "fat/dir_entry.h"
 #include "fat/fat_directory_search.h"
+#include "storage/scan_log_index.h"
+#include "tests/support/test_support.h"
 
 namespace nuvarin::test {
+
+// Gives this test process a scan-log folder of its own (test programs may run
+// side by side) and a fresh scan folder in it for the next log.
+inline void FreshLogFolder() {
+  static TempDir root("fatsearch-logs");
+  static bool set = setenv("XDG_DATA_HOME", root.path().c_str(), 1) == 0;
+  (void)set;
+  ScanLogIndex::Instance().NewScanFolder();
+}
 
 // Hands every sector of the image to the engine as the sweep does: a "." and
 // ".." pair to the subdirectory handler, else a sector of plausible entries to

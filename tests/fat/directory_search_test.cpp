@@ -75,7 +75,7 @@ void ScanKind(const std::string& kind, Scanned& s) {
   ASSERT_EQ(s.manifest.size(), kind == "fat16-live" ? 32u : 31u);
   s.engine = std::make_unique<CProfessionalFatRecovery>();
   ASSERT_EQ(s.engine->OpenImage(s.image, 3), 0);
-  ScanLogIndex::Instance().NewScanFolder();  // a log of its own for every scan
+  test::FreshLogFolder();  // a log of its own for every scan
   ASSERT_EQ(s.engine->OpenProLog(nullptr), 0);
   ASSERT_EQ(s.engine->PrepareSweep(), 0);
   SweepImage(*s.engine, s.image);
@@ -223,7 +223,7 @@ TEST(FatDirectorySearchVolumes, ContinuingOnAReopenedLogListsEverythingOnce) {
     if (IsDotPair(bytes.data() + s * 512, 512) && ++seen == 3) stop = s;
   }
   ASSERT_NE(stop, 0u);
-  ScanLogIndex::Instance().NewScanFolder();
+  test::FreshLogFolder();
   std::string logName = "Pro_Fat_resume_test";
   {
     CProfessionalFatRecovery first;
