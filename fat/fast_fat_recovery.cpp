@@ -472,10 +472,13 @@ int32_t CFastFatRecovery::NextFreeExtent(uint64_t& position, uint64_t& length) {
     return 1;
   }
   const FatGeometry& g = geometry_;
-  const uint64_t spc = g.sectorsPerCluster;
-  if (!g.valid || spc == 0 || bitmap_.empty()) return 1;
+  if (!g.valid || bitmap_.empty()) return 1;
+  // Positions count the source's sectors, which may be smaller than the volume's.
+  const uint64_t ratio = g.bytesPerSector % device_.bytesPerSector == 0 ? g.bytesPerSector / device_.bytesPerSector : 1;
+  const uint64_t spc = static_cast<uint64_t>(g.sectorsPerCluster) * ratio;
+  const uint64_t dataStart = g.firstDataSector * ratio;
   // Work inside the data area; a position in front of it starts at cluster 2.
-  uint64_t rel = position > g.firstDataSector ? position - g.firstDataSector : 0;
+  uint64_t rel = position > dataStart ? position - dataStart : 0;
   uint64_t c = rel / spc;
   auto isSet = [&](uint64_t bit) { return (bitmap_[bit / 8] >> (bit % 8)) & 1; };
   if (c < bitmapClusters_) {
@@ -506,7 +509,7 @@ int32_t CFastFatRecovery::NextFreeExtent(uint64_t& position, uint64_t& length) {
     }
     free = (k - c) * spc - (rel - c * spc);
   }
-  uint64_t absolute = rel + g.firstDataSector;
+  uint64_t absolute = rel + dataStart;
   if (absolute >= sectorCount_) {
     length = 0;
   } else {
