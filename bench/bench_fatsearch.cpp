@@ -36,8 +36,12 @@ constexpr uint64_t kDataStart = 2048;
 constexpr uint32_t kDirEvery = 16;  // clusters
 constexpr uint32_t kFilesPerDir = 24;
 
-void Put16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, 2); }
-void Put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+void Put16(uint8_t* p, uint16_t v) {
+  std::memcpy(p, &v, 2);
+}
+void Put32(uint8_t* p, uint32_t v) {
+  std::memcpy(p, &v, 4);
+}
 
 void ShortEntry(uint8_t* e, const char* name11, uint8_t attr, uint32_t cluster, uint32_t size) {
   std::memset(e, 0, 32);
@@ -61,7 +65,8 @@ uint8_t Checksum(const uint8_t* e) {
 }
 
 // Long-name parts then the short entry; returns the entries used.
-size_t FileEntries(uint8_t* at, const std::string& name, const char* short11, uint32_t cluster, uint32_t size) {
+size_t FileEntries(uint8_t* at, const std::string& name, const char* short11, uint32_t cluster,
+                   uint32_t size) {
   static const size_t kOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
   uint8_t shortEntry[32];
   ShortEntry(shortEntry, short11, 0x20, cluster, size);
@@ -84,7 +89,9 @@ size_t FileEntries(uint8_t* at, const std::string& name, const char* short11, ui
   return parts + 1;
 }
 
-uint32_t DirCluster(uint32_t d) { return 2 + d * kDirEvery; }
+uint32_t DirCluster(uint32_t d) {
+  return 2 + d * kDirEvery;
+}
 
 void MakeArea(const fs::path& path) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -115,7 +122,8 @@ void MakeArea(const fs::path& path) {
         char short11[12];
         std::snprintf(short11, sizeof(short11), "DOC%05u", f);
         std::memcpy(short11 + 8, "TXT", 3);
-        std::string name = "Document number " + std::to_string(f) + " of folder " + std::to_string(d) + ".txt";
+        std::string name =
+            "Document number " + std::to_string(f) + " of folder " + std::to_string(d) + ".txt";
         e += FileEntries(dir + e * 32, name, short11, DirCluster(d) + 1 + f % (kDirEvery - 1), 3000);
       }
       for (uint32_t child = 8 * (d + 1); child < 8 * (d + 1) + 8 && child < dirs; ++child) {
@@ -197,7 +205,8 @@ int main(int argc, char** argv) {
   double sweepSeconds = std::chrono::duration<double>(swept - start).count();
   double finishSeconds = std::chrono::duration<double>(done - swept).count();
   std::printf("area %.0f MiB, %llu directory sectors handed, %llu records written\n", bytes / 1048576.0,
-              static_cast<unsigned long long>(handed), static_cast<unsigned long long>(engine.GetItemCount()));
+              static_cast<unsigned long long>(handed),
+              static_cast<unsigned long long>(engine.GetItemCount()));
   std::printf("sweep %.3f s (%.0f MB/s), of which handlers %.3f s; folder pass %.3f s; peak RSS %ld MiB\n",
               sweepSeconds, bytes / 1e6 / sweepSeconds, handlerSeconds, finishSeconds, PeakRssKiB() / 1024);
   std::printf("sweep CPU time %.3f s (%.0f MB/s of CPU)\n", cpuSweep, bytes / 1e6 / cpuSweep);

@@ -30,7 +30,9 @@ constexpr uint32_t kFixedRootSectors = 32;
 // Kept-aside sectors after a tail that are tried as its continuation.
 constexpr size_t kTailLookahead = 64;
 
-bool IsPowerOfTwoClusterSize(uint64_t spc) { return spc >= 1 && spc <= 128 && (spc & (spc - 1)) == 0; }
+bool IsPowerOfTwoClusterSize(uint64_t spc) {
+  return spc >= 1 && spc <= 128 && (spc & (spc - 1)) == 0;
+}
 
 // Whether the signature catalogue has a test for the extension; for any other
 // the content check agrees without reading the file's first sector.
@@ -51,10 +53,16 @@ uint8_t NameChecksum(const ByteReader& e) {
   return sum;
 }
 
-uint32_t EntryCluster(const ByteReader& e) { return (static_cast<uint32_t>(e.le16(20)) << 16) | e.le16(26); }
+uint32_t EntryCluster(const ByteReader& e) {
+  return (static_cast<uint32_t>(e.le16(20)) << 16) | e.le16(26);
+}
 
-bool IsDotEntry(const ByteReader& e) { return e.u8(0) == '.' && e.u8(1) == ' '; }
-bool IsDotDotEntry(const ByteReader& e) { return e.u8(0) == '.' && e.u8(1) == '.' && e.u8(2) == ' '; }
+bool IsDotEntry(const ByteReader& e) {
+  return e.u8(0) == '.' && e.u8(1) == ' ';
+}
+bool IsDotDotEntry(const ByteReader& e) {
+  return e.u8(0) == '.' && e.u8(1) == '.' && e.u8(2) == ' ';
+}
 
 // "." then ".." at the start of a directory cluster's first sector.
 bool StartsWithDotPair(const uint8_t* sector, size_t length) {
@@ -66,7 +74,9 @@ bool StartsWithDotPair(const uint8_t* sector, size_t length) {
 
 CProfessionalFatRecovery::CProfessionalFatRecovery() = default;
 
-CProfessionalFatRecovery::~CProfessionalFatRecovery() { CloseStore(); }
+CProfessionalFatRecovery::~CProfessionalFatRecovery() {
+  CloseStore();
+}
 
 // ---------------------------------------------------------------------------
 // Area, callbacks, log
@@ -101,8 +111,8 @@ int32_t CProfessionalFatRecovery::OpenDisk(uint32_t diskIndex, uint64_t startSec
   return kOk;
 }
 
-int32_t CProfessionalFatRecovery::SetProgressCallback(ProgressCallback progress, FileCallback file, void* context,
-                                                      int32_t weight) {
+int32_t CProfessionalFatRecovery::SetProgressCallback(ProgressCallback progress, FileCallback file,
+                                                      void* context, int32_t weight) {
   progress_ = progress;
   fileCallback_ = file;
   fileContext_ = context;
@@ -142,7 +152,8 @@ void CProfessionalFatRecovery::CloseStore() {
 int32_t CProfessionalFatRecovery::OpenProLog(const char* name) {
   ResetSweepState();
   CloseStore();
-  std::string logName = (name != nullptr && *name != '\0') ? std::string(name) : MakeLogName("Pro_Fat_", areaStart_);
+  std::string logName =
+      (name != nullptr && *name != '\0') ? std::string(name) : MakeLogName("Pro_Fat_", areaStart_);
   auto store = std::make_unique<ScanLogStore>();
   int32_t rc = store->Open(ScanLogIndex::Instance().CurrentLogFolder(), logName);
   if (rc != kOk) return rc;
@@ -190,7 +201,8 @@ int32_t CProfessionalFatRecovery::PrepareSweep() {
   layouts_.insert(layouts_.begin(),
                   FatLayout{static_cast<uint32_t>(spc), static_cast<uint32_t>(dataStart), areaStart_});
   rootCluster_ = g.isFat32 ? g.rootCluster : 0;
-  rootAreaSectors_ = g.isFat32 ? 0 : static_cast<uint32_t>(std::min<uint64_t>(g.rootDirSectors * scale, dataStart));
+  rootAreaSectors_ =
+      g.isFat32 ? 0 : static_cast<uint32_t>(std::min<uint64_t>(g.rootDirSectors * scale, dataStart));
   bootLayout_ = true;
   return kOk;
 }
@@ -344,7 +356,8 @@ void CProfessionalFatRecovery::HandleSubdirectoryStart(const uint8_t* sector, si
   ProcessSector(sector, length, layout, absoluteSector, cluster);
 }
 
-void CProfessionalFatRecovery::HandleEntrySector(const uint8_t* sector, size_t length, uint64_t absoluteSector) {
+void CProfessionalFatRecovery::HandleEntrySector(const uint8_t* sector, size_t length,
+                                                 uint64_t absoluteSector) {
   if (sector == nullptr || length < kFatEntrySize) return;
   if (TryJoinTail(sector, length, absoluteSector)) return;
   if (context_ && context_->layout != kNoLayout && absoluteSector > context_->sector &&
@@ -390,7 +403,8 @@ bool CProfessionalFatRecovery::TryJoinTail(const uint8_t* data, size_t length, u
   return true;
 }
 
-void CProfessionalFatRecovery::JoinAndProcess(OpenTail tail, const uint8_t* data, size_t length, uint64_t sector) {
+void CProfessionalFatRecovery::JoinAndProcess(OpenTail tail, const uint8_t* data, size_t length,
+                                              uint64_t sector) {
   JoinOnce(std::move(tail), data, length, sector);
   DrainJoins();
 }
@@ -420,7 +434,8 @@ void CProfessionalFatRecovery::KeepTail(OpenTail tail) {
     for (auto it = unplaced_.upper_bound(tail.lastSector); it != unplaced_.end() && looked < kTailLookahead;
          ++it, ++looked) {
       ByteReader e(it->second.data(), it->second.size());
-      bool carries = e.u8(11) == kFatAttrLongName ? e.u8(13) == tail.checksum : NameChecksum(e) == tail.checksum;
+      bool carries =
+          e.u8(11) == kFatAttrLongName ? e.u8(13) == tail.checksum : NameChecksum(e) == tail.checksum;
       if (carries && e.u8(0) != 0) {
         next = it;
         break;
@@ -443,8 +458,8 @@ void CProfessionalFatRecovery::ProcessSector(const uint8_t* data, size_t length,
   DrainJoins();
 }
 
-void CProfessionalFatRecovery::ProcessBuffer(const uint8_t* data, size_t length, int layout, const Placement& where,
-                                             uint32_t directory) {
+void CProfessionalFatRecovery::ProcessBuffer(const uint8_t* data, size_t length, int layout,
+                                             const Placement& where, uint32_t directory) {
   ByteReader all(data, length);
   const size_t count = length / kFatEntrySize;
   const bool searchHighWords = layout != kNoLayout && rootCluster_ != 0;
@@ -567,7 +582,8 @@ uint32_t CProfessionalFatRecovery::SearchFolderHighWord(int layout, uint32_t low
   return low;
 }
 
-uint32_t CProfessionalFatRecovery::SearchFileHighWord(int layout, const std::string& name, uint32_t low) const {
+uint32_t CProfessionalFatRecovery::SearchFileHighWord(int layout, const std::string& name,
+                                                      uint32_t low) const {
   std::string_view ext = NameExtension(name);
   if (ext.empty() || !HasSignatureTest(ext)) return low;
   std::vector<uint8_t> sector(bytesPerSector_);
@@ -577,7 +593,8 @@ uint32_t CProfessionalFatRecovery::SearchFileHighWord(int layout, const std::str
     if (!ClusterStart(layout, cluster, start) || !InArea(start)) break;
     uint64_t got = 0;
     if (ReadArea(start, 1, sector.data(), got) != kOk || got == 0) break;
-    if (MatchesExtension(sector.data(), sector.size(), ext, device_, bytesPerSector_, start) == 1) return cluster;
+    if (MatchesExtension(sector.data(), sector.size(), ext, device_, bytesPerSector_, start) == 1)
+      return cluster;
   }
   return low;
 }

@@ -119,9 +119,9 @@ class CProfessionalFatRecovery : public IFileRecoveryParse {
     uint8_t checksum = 0;
     int layout = kNoLayout;
     uint32_t directory = 0;
-    uint64_t sector = 0;        // sector holding the chain's first entry
-    size_t offset = 0;          // byte offset of that entry inside its sector
-    uint64_t lastSector = 0;    // sector holding the tail's last byte
+    uint64_t sector = 0;      // sector holding the chain's first entry
+    size_t offset = 0;        // byte offset of that entry inside its sector
+    uint64_t lastSector = 0;  // sector holding the tail's last byte
     std::vector<uint8_t> bytes;
   };
   struct Context {
@@ -157,7 +157,8 @@ class CProfessionalFatRecovery : public IFileRecoveryParse {
   uint32_t ClusterBytes(int layout) const;
 
   // Entry processing.
-  void ProcessBuffer(const uint8_t* data, size_t length, int layout, const Placement& where, uint32_t directory);
+  void ProcessBuffer(const uint8_t* data, size_t length, int layout, const Placement& where,
+                     uint32_t directory);
   void ProcessSector(const uint8_t* data, size_t length, int layout, uint64_t sector, uint32_t directory);
   bool TryJoinTail(const uint8_t* data, size_t length, uint64_t sector);
   void JoinAndProcess(OpenTail tail, const uint8_t* data, size_t length, uint64_t sector);
@@ -204,7 +205,7 @@ class CProfessionalFatRecovery : public IFileRecoveryParse {
   std::map<uint32_t, FolderEntry> folders_;
   std::map<uint32_t, NeededFolder> needed_;
   std::vector<PendingFile> pending_;
-  std::map<uint64_t, OpenTail> tails_;                  // by lastSector
+  std::map<uint64_t, OpenTail> tails_;                 // by lastSector
   std::map<uint64_t, std::vector<uint8_t>> unplaced_;  // by absolute sector
   // A tail and the kept-aside sector that continues it, joined next. Chains of
   // such joins run in a loop, never as nested calls, however long they are.

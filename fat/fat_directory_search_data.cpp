@@ -23,7 +23,8 @@ constexpr size_t kPreviewPieceBytes = 65536;
 // Contiguous clusters of one record, read in pieces of whole clusters.
 class ContiguousClusterReader {
  public:
-  ContiguousClusterReader(const FoundItem& item, uint32_t bytesPerSector) : item_(item), bps_(bytesPerSector) {
+  ContiguousClusterReader(const FoundItem& item, uint32_t bytesPerSector)
+      : item_(item), bps_(bytesPerSector) {
     remaining_ = item.size;
   }
 
@@ -67,7 +68,8 @@ class ContiguousClusterReader {
   uint64_t next_ = 0;
 };
 
-int32_t CProfessionalFatRecovery::ReadFolder(const FoundItem* folder, uint32_t depth, std::vector<FoundItem>& out) {
+int32_t CProfessionalFatRecovery::ReadFolder(const FoundItem* folder, uint32_t depth,
+                                             std::vector<FoundItem>& out) {
   if (folder == nullptr && depth != 0) return kErrInvalidParameter;
   if (!store_) return kOk;
   store_->Flush();
@@ -82,7 +84,9 @@ int32_t CProfessionalFatRecovery::CountFolderFiles(const FoundItem* folder, uint
   return store_->CountFolderFiles(MakeRelationKey(depth, folder ? folder->objectId : 0), count);
 }
 
-uint64_t CProfessionalFatRecovery::GetItemCount() { return store_ ? store_->AppendedCount() : 0; }
+uint64_t CProfessionalFatRecovery::GetItemCount() {
+  return store_ ? store_->AppendedCount() : 0;
+}
 
 int32_t CProfessionalFatRecovery::GetItemPath(const FoundItem* item, std::string& path) {
   path.clear();
@@ -99,9 +103,8 @@ int32_t CProfessionalFatRecovery::SearchItems(const std::string& pattern, std::v
 int32_t CProfessionalFatRecovery::RecoverItem(const FoundItem* item, const std::filesystem::path& destination,
                                               uint32_t baseDepth) {
   return RunRecoveryWalk(*this, item, destination, baseDepth,
-                         [this](const FoundItem& one, const std::filesystem::path& path, RecoverQueue& queue) {
-                           return RecoverOne(one, path, queue);
-                         });
+                         [this](const FoundItem& one, const std::filesystem::path& path,
+                                RecoverQueue& queue) { return RecoverOne(one, path, queue); });
 }
 
 int32_t CProfessionalFatRecovery::RecoverOne(const FoundItem& item, const std::filesystem::path& path,
@@ -118,7 +121,8 @@ int32_t CProfessionalFatRecovery::RecoverFileData(const FoundItem& item, const s
   rc = reader.Validate();
   if (rc != kOk) return writer.Fail(rc);
   if (item.size == 0) return writer.Finish();
-  size_t capacity = std::max<size_t>(item.clusterSize, kRecoverPieceBytes / item.clusterSize * item.clusterSize);
+  size_t capacity =
+      std::max<size_t>(item.clusterSize, kRecoverPieceBytes / item.clusterSize * item.clusterSize);
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[capacity]);
   if (!buffer) return writer.Fail(kErrNotEnoughMemory);
   auto read = [this](uint64_t s, uint64_t n, uint8_t* b, uint64_t& got) { return ReadArea(s, n, b, got); };
@@ -133,10 +137,13 @@ int32_t CProfessionalFatRecovery::RecoverFileData(const FoundItem& item, const s
   return writer.Finish(kErrReadFault);
 }
 
-int32_t CProfessionalFatRecovery::PreviewItem(const FoundItem* item, std::filesystem::path& outPath, uint8_t* buffer,
-                                              uint32_t& bufferSize, ShortCallback callback, void* context) {
+int32_t CProfessionalFatRecovery::PreviewItem(const FoundItem* item, std::filesystem::path& outPath,
+                                              uint8_t* buffer, uint32_t& bufferSize, ShortCallback callback,
+                                              void* context) {
   if (item == nullptr) return kErrInvalidParameter;
-  auto report = [&](int32_t percent, int32_t error) { return callback ? callback(context, percent, error) : 0; };
+  auto report = [&](int32_t percent, int32_t error) {
+    return callback ? callback(context, percent, error) : 0;
+  };
   const uint32_t capacityIn = bufferSize;
   bufferSize = 0;
   std::filesystem::path folder = platform::ScanLogRoot();
@@ -163,7 +170,8 @@ int32_t CProfessionalFatRecovery::PreviewItem(const FoundItem* item, std::filesy
   if (result == kOk && total == 0) {
     report(100, 0);
   } else if (result == kOk) {
-    size_t capacity = std::max<size_t>(item->clusterSize, kPreviewPieceBytes / item->clusterSize * item->clusterSize);
+    size_t capacity =
+        std::max<size_t>(item->clusterSize, kPreviewPieceBytes / item->clusterSize * item->clusterSize);
     std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[capacity]);
     if (!piece) result = kErrNotEnoughMemory;
     auto read = [this](uint64_t s, uint64_t n, uint8_t* b, uint64_t& got) { return ReadArea(s, n, b, got); };

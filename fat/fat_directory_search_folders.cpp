@@ -122,7 +122,8 @@ void CProfessionalFatRecovery::PlacePendingFiles() {
       uint64_t start;
       if (!ClusterStart(layout, p.directory, start)) continue;
       // The entry lies in the first cluster of its directory under this layout.
-      if (p.record.entrySector < start || p.record.entrySector - start >= layouts_[li].sectorsPerCluster) continue;
+      if (p.record.entrySector < start || p.record.entrySector - start >= layouts_[li].sectorsPerCluster)
+        continue;
       WriteFile(p.record, layout, p.directory);
       p.written = true;
     }

@@ -26,8 +26,10 @@ namespace fs = std::filesystem;
 constexpr uint8_t kDir = 0x10;
 constexpr uint8_t kFile = 0x20;
 
-std::vector<uint8_t> DotPairSector(uint32_t cluster, uint32_t parent, std::initializer_list<RawEntry> more = {}) {
-  std::vector<uint8_t> s = Concat({RawEntry::Short(".", kDir, cluster, 0), RawEntry::Short("..", kDir, parent, 0)});
+std::vector<uint8_t> DotPairSector(uint32_t cluster, uint32_t parent,
+                                   std::initializer_list<RawEntry> more = {}) {
+  std::vector<uint8_t> s =
+      Concat({RawEntry::Short(".", kDir, cluster, 0), RawEntry::Short("..", kDir, parent, 0)});
   for (const RawEntry& e : more) s.insert(s.end(), e.b.begin(), e.b.end());
   s.resize(512, 0);
   return s;
@@ -110,18 +112,21 @@ INSTANTIATE_TEST_SUITE_P(Cases, AnchorInference,
                          ::testing::Values(AnchorCase{100, 10000, 164, 10512, true, 8, 9216},
                                            AnchorCase{164, 10512, 100, 10000, true, 8, 9216},
                                            AnchorCase{2, 500, 3, 501, true, 1, 500},
-                                           AnchorCase{10, 1000, 13, 1007, false, 0, 0},    // 7 / 3
-                                           AnchorCase{10, 1000, 16, 1018, false, 0, 0},    // 3 sectors
-                                           AnchorCase{3, 100, 5, 612, false, 0, 0},        // 256 sectors
-                                           AnchorCase{50, 100, 60, 180, false, 0, 0},      // cluster 2 before 0
-                                           AnchorCase{20, 1000, 10, 1200, false, 0, 0}));  // order reversed on disk
+                                           AnchorCase{10, 1000, 13, 1007, false, 0, 0},  // 7 / 3
+                                           AnchorCase{10, 1000, 16, 1018, false, 0, 0},  // 3 sectors
+                                           AnchorCase{3, 100, 5, 612, false, 0, 0},      // 256 sectors
+                                           AnchorCase{50, 100, 60, 180, false, 0, 0},    // cluster 2 before 0
+                                           AnchorCase{20, 1000, 10, 1200, false, 0,
+                                                      0}));  // order reversed on disk
 
 // Clusters 10 and 20 at sectors 1000 and 1020: 2 sectors per cluster, cluster 2 at 984.
 void TwoClusterLayout(SearchOnImage& area) {
   area.Subdirectory(1000, DotPairSector(10, 0));
   area.Subdirectory(1020, DotPairSector(20, 0));
 }
-uint64_t SectorOf(uint32_t cluster) { return 984 + (cluster - 2) * 2; }
+uint64_t SectorOf(uint32_t cluster) {
+  return 984 + (cluster - 2) * 2;
+}
 
 class SplitLongName : public ::testing::TestWithParam<bool> {};
 
@@ -200,11 +205,11 @@ TEST(FatDirectorySearchSectors, FileMetBeforeAnyLayoutTakesTheNearestOneBeforeIt
   CProfessionalFatRecovery& engine = area.Open();
   // A directory that no layout will place, with one file.
   area.Subdirectory(3000, DotPairSector(7, 0, {RawEntry::Short("EARLY   TXT", kFile, 9, 100)}));
-  TwoClusterLayout(area);                                       // cluster 2 at 984
+  TwoClusterLayout(area);  // cluster 2 at 984
   area.Subdirectory(5000, DotPairSector(100, 0));
-  area.Subdirectory(5040, DotPairSector(110, 0));               // cluster 2 at 4608, after the entry
+  area.Subdirectory(5040, DotPairSector(110, 0));  // cluster 2 at 4608, after the entry
   area.Subdirectory(2000, DotPairSector(2 + 0, 0));
-  area.Subdirectory(2080, DotPairSector(12, 0));                // cluster 2 at 2000, nearest before 3000
+  area.Subdirectory(2080, DotPairSector(12, 0));  // cluster 2 at 2000, nearest before 3000
   ASSERT_EQ(engine.Layouts().size(), 3u);
   ASSERT_EQ(engine.FinishFolders(), 0);
   std::vector<FoundFile> files = area.Files();
@@ -250,10 +255,12 @@ TEST(FatDirectorySearchSectors, PicturesWhoseBytesContradictTheirNameAreHidden) 
   area.Put(SectorOf(60), bytes);
   std::vector<uint8_t> text(512, 'x');
   area.Put(SectorOf(70), text);
-  area.Subdirectory(SectorOf(50),
-                    DotPairSector(50, 0, {RawEntry::Short("GOOD    JPG", kFile, 60, static_cast<uint32_t>(bytes.size())),
-                                          RawEntry::Short("BAD     JPG", kFile, 70, 512),
-                                          RawEntry::Short("PLAIN   TXT", kFile, 70, 512)}));
+  area.Subdirectory(
+      SectorOf(50),
+      DotPairSector(
+          50, 0,
+          {RawEntry::Short("GOOD    JPG", kFile, 60, static_cast<uint32_t>(bytes.size())),
+           RawEntry::Short("BAD     JPG", kFile, 70, 512), RawEntry::Short("PLAIN   TXT", kFile, 70, 512)}));
   ASSERT_EQ(engine.FinishFolders(), 0);
   std::vector<FoundFile> files = area.Files();
   std::vector<std::string> names;
@@ -269,8 +276,9 @@ TEST(FatDirectorySearchSectors, DataPastTheAreaEndIsNotRead) {
   TwoClusterLayout(area);
   // Cluster 600 starts at sector 2180, past the 2,000 sectors of the area;
   // cluster 507 starts inside it, 6 sectors before its end.
-  area.Subdirectory(SectorOf(40), DotPairSector(40, 0, {RawEntry::Short("FAR     BIN", kFile, 600, 4096),
-                                                        RawEntry::Short("EDGE    BIN", kFile, 507, 4096)}));
+  area.Subdirectory(SectorOf(40), DotPairSector(40, 0,
+                                                {RawEntry::Short("FAR     BIN", kFile, 600, 4096),
+                                                 RawEntry::Short("EDGE    BIN", kFile, 507, 4096)}));
   ASSERT_EQ(engine.FinishFolders(), 0);
   std::vector<FoundFile> files = area.Files();
   ASSERT_EQ(files.size(), 2u);
@@ -294,7 +302,8 @@ TEST(FatDirectorySearchSectors, ALongRunOfNamesCutAtEverySectorEndIsJoinedWithou
   RawEntry label = RawEntry::Short("LABEL      ", 0x08, 0, 0);
   std::vector<uint8_t> sector = Concat({RawEntry::Long(0x01, name.substr(0, 13), sum), shortEntry});
   for (int i = 0; i < 12; ++i) sector.insert(sector.end(), label.b.begin(), label.b.end());
-  for (const RawEntry& e : {RawEntry::Long(0x43, name.substr(26), sum), RawEntry::Long(0x02, name.substr(13, 13), sum)})
+  for (const RawEntry& e :
+       {RawEntry::Long(0x43, name.substr(26), sum), RawEntry::Long(0x02, name.substr(13, 13), sum)})
     sector.insert(sector.end(), e.b.begin(), e.b.end());
   ASSERT_EQ(sector.size(), 512u);
   // No layout yet: every sector is kept aside.
@@ -314,9 +323,12 @@ TEST(FatDirectorySearchSectors, HostileSectorsNeverStopTheSearch) {
   TwoClusterLayout(area);
   std::mt19937 rng(20240611);
   std::vector<uint8_t> base = DotPairSector(
-      30, 20, {RawEntry::Long(0x42, u"abcdefghijklm", 0x11), RawEntry::Long(0x01, u"nopq", 0x11),
-               RawEntry::Short("NAME    TXT", kFile, 0xFFFF, 0xFFFFFFFF), RawEntry::Short("SUB        ", kDir, 31, 0),
-               RawEntry::Short("\xE5" "ELETED JPG", kFile, 44, 5000)});
+      30, 20,
+      {RawEntry::Long(0x42, u"abcdefghijklm", 0x11), RawEntry::Long(0x01, u"nopq", 0x11),
+       RawEntry::Short("NAME    TXT", kFile, 0xFFFF, 0xFFFFFFFF), RawEntry::Short("SUB        ", kDir, 31, 0),
+       RawEntry::Short("\xE5"
+                       "ELETED JPG",
+                       kFile, 44, 5000)});
   for (int round = 0; round < 3000; ++round) {
     std::vector<uint8_t> s = base;
     int flips = 1 + static_cast<int>(rng() % 12);

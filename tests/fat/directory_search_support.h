@@ -30,8 +30,8 @@ inline void FreshLogFolder() {
 // ".." pair to the subdirectory handler, else a sector of plausible entries to
 // the entry handler. The image is read in 64 KiB buffers, from sector
 // `first` up to (not including) sector `end`.
-inline void SweepImage(CProfessionalFatRecovery& engine, const std::filesystem::path& image, uint64_t first = 0,
-                       uint64_t end = UINT64_MAX) {
+inline void SweepImage(CProfessionalFatRecovery& engine, const std::filesystem::path& image,
+                       uint64_t first = 0, uint64_t end = UINT64_MAX) {
   std::ifstream in(image, std::ios::binary);
   ASSERT_TRUE(in.good()) << image;
   in.seekg(static_cast<std::streamoff>(first * 512));

@@ -68,8 +68,8 @@ struct Scanned {
 void ScanKind(const std::string& kind, Scanned& s) {
   s.dir = std::make_unique<TempDir>("fatsearch");
   s.image = *s.dir / (kind + ".img");
-  auto built = RunCommand("bash " + test::ShellQuote(test::FixtureScript("fatsearch_volumes.sh").string()) + " " +
-                          kind + " " + test::ShellQuote(s.image.string()));
+  auto built = RunCommand("bash " + test::ShellQuote(test::FixtureScript("fatsearch_volumes.sh").string()) +
+                          " " + kind + " " + test::ShellQuote(s.image.string()));
   ASSERT_EQ(built.exitCode, 0) << built.output;
   s.manifest = ReadManifest(s.image.string() + ".manifest");
   ASSERT_EQ(s.manifest.size(), kind == "fat16-live" ? 32u : 31u);
@@ -94,7 +94,9 @@ void ExpectRecoveredBytes(CProfessionalFatRecovery& engine, const FoundFile& fou
   EXPECT_TRUE(got == want) << found.path << ": recovered bytes differ";
 }
 
-bool IsLostFolder(const std::string& name) { return name.rfind("lostfolder", 0) == 0; }
+bool IsLostFolder(const std::string& name) {
+  return name.rfind("lostfolder", 0) == 0;
+}
 
 // Every file comes back once, with its bytes. Folders keep their names and
 // places, with two exceptions that follow from what survives on disk: a top
@@ -117,7 +119,8 @@ void CheckFindings(Scanned& s, bool topNamesLost) {
     ASSERT_EQ(matches.size(), 1u) << want.path;
     const FoundFile& f = *matches[0];
     std::vector<std::string> got = Split(f.path);
-    const bool continuation = got.size() == 2 && IsLostFolder(got[0]) && parts.size() == 2 && parts[0] == "music";
+    const bool continuation =
+        got.size() == 2 && IsLostFolder(got[0]) && parts.size() == 2 && parts[0] == "music";
     if (parts.size() == 1) {
       EXPECT_EQ(got, parts) << f.path;
     } else if (!continuation) {
@@ -133,7 +136,8 @@ void CheckFindings(Scanned& s, bool topNamesLost) {
       auto [it, fresh] = lostToOriginal.emplace(got[0], parts[0]);
       EXPECT_EQ(it->second, parts[0]) << got[0] << " holds files of two folders";
       std::string lost = f.path.substr(0, f.path.find('/'));
-      auto folder = std::find_if(s.folders.begin(), s.folders.end(), [&](const FoundFile& d) { return d.path == lost; });
+      auto folder = std::find_if(s.folders.begin(), s.folders.end(),
+                                 [&](const FoundFile& d) { return d.path == lost; });
       ASSERT_NE(folder, s.folders.end());
       EXPECT_EQ(lost, "LostFolder" + std::to_string(folder->item.objectId));
       EXPECT_EQ(folder->item.clusterSize, kNoClusterSize);
@@ -190,7 +194,8 @@ TEST(FatDirectorySearchVolumes, LiveFat16VolumeWithItsRootArea) {
   EXPECT_EQ(s.engine->RootCluster(), 0u);
   // The root area before the data area holds the top folders and one file.
   CheckFindings(s, false);
-  auto readme = std::find_if(s.files.begin(), s.files.end(), [](const FoundFile& f) { return f.path == "Readme first.txt"; });
+  auto readme = std::find_if(s.files.begin(), s.files.end(),
+                             [](const FoundFile& f) { return f.path == "Readme first.txt"; });
   ASSERT_NE(readme, s.files.end());
   EXPECT_EQ(readme->item.entrySector, s.engine->Layouts()[0].dataStart - 32u);
 }
@@ -245,7 +250,8 @@ TEST(FatDirectorySearchVolumes, ContinuingOnAReopenedLogListsEverythingOnce) {
   EXPECT_EQ(files.size(), manifest.size());
   for (const ManifestEntry& want : manifest) {
     std::string name = Split(want.path).back();
-    EXPECT_EQ(std::count_if(files.begin(), files.end(), [&](const FoundFile& f) { return Split(f.path).back() == name; }),
+    EXPECT_EQ(std::count_if(files.begin(), files.end(),
+                            [&](const FoundFile& f) { return Split(f.path).back() == name; }),
               1)
         << want.path;
   }
@@ -257,7 +263,8 @@ TEST(FatDirectorySearchVolumes, ContinuingOnAReopenedLogListsEverythingOnce) {
 TEST(FatDirectorySearchVolumes, RecoveringAFolderWritesItsWholeTree) {
   Scanned s;
   ASSERT_NO_FATAL_FAILURE(ScanKind("raw-offset", s));
-  auto photos = std::find_if(s.folders.begin(), s.folders.end(), [](const FoundFile& f) { return f.path == "Photos"; });
+  auto photos =
+      std::find_if(s.folders.begin(), s.folders.end(), [](const FoundFile& f) { return f.path == "Photos"; });
   ASSERT_NE(photos, s.folders.end());
   fs::path out = *s.dir / "tree";
   fs::create_directories(out);
@@ -281,7 +288,8 @@ TEST(FatDirectorySearchVolumes, RecoveringAFolderWritesItsWholeTree) {
 TEST(FatDirectorySearchVolumes, PreviewCopiesTheFirstBytesIntoTheBuffer) {
   Scanned s;
   ASSERT_NO_FATAL_FAILURE(ScanKind("raw-offset", s));
-  auto blob = std::find_if(s.files.begin(), s.files.end(), [](const FoundFile& f) { return f.item.Name() == "blob.bin"; });
+  auto blob = std::find_if(s.files.begin(), s.files.end(),
+                           [](const FoundFile& f) { return f.item.Name() == "blob.bin"; });
   ASSERT_NE(blob, s.files.end());
   std::vector<uint8_t> want = ReadFile(s.image.string() + ".originals/Documents/Tax Papers/BLOB.BIN");
   std::vector<uint8_t> buffer(5000);
