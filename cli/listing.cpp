@@ -18,7 +18,7 @@ std::string FiletimeText(uint64_t filetime) {
   struct tm tm {};
   time_t t = ts.tv_sec;
   if (!gmtime_r(&t, &tm)) return "-";
-  char buf[32];
+  char buf[80];
   std::snprintf(buf, sizeof(buf), "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
                 tm.tm_hour, tm.tm_min, tm.tm_sec);
   return buf;
