@@ -1,5 +1,5 @@
-// The command line on FAT images: the README's sample card and a FAT16
-// volume come back byte for byte through "nuvarin recover".
+// The command line on FAT images: the README's sample card and FAT12, FAT16
+// and FAT32 volumes come back byte for byte through "nuvarin recover".
 #include <gtest/gtest.h>
 
 #include "tests/fat/fat_image_fixture.h"
@@ -42,10 +42,12 @@ TEST(FatCommandLine, RecoversTheBundledSample) {
   }
 }
 
-TEST(FatCommandLine, KeepsFoldersOfAFat16Volume) {
+class FatCommandLineFolders : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(FatCommandLineFolders, KeepFoldersAndBytes) {
   test::RequireTools({"mkfs.fat", "mcopy", "mdeltree", "faketime", "convert"});
-  TempDir dir("fatcli16");
-  test::FatVolume v = test::BuildFatVolume(dir, "16");
+  TempDir dir("fatclifolders");
+  test::FatVolume v = test::BuildFatVolume(dir, GetParam());
   test::CommandResult r = Nuvarin("recover " + test::ShellQuote(v.image.string()) + " --layout folders --to " +
                                       test::ShellQuote((dir / "out").string()),
                                   dir);
@@ -56,6 +58,8 @@ TEST(FatCommandLine, KeepsFoldersOfAFat16Volume) {
     EXPECT_EQ(test::ReadFile(dir / "out" / path), test::ReadFile(v.originals / path));
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Kinds, FatCommandLineFolders, ::testing::Values("12", "16", "32"));
 
 }  // namespace
 }  // namespace nuvarin
