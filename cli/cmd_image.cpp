@@ -21,9 +21,8 @@ namespace {
 
 constexpr const char kUsage[] = "usage: nuvarin image SOURCE --to FILE.img [--skip-bad] [--overwrite]\n";
 
-uint32_t SectorSizeOfDisk(uint32_t diskIndex) {
-  auto disks = platform::ListWholeDisks();
-  return diskIndex < disks.size() ? platform::DiskLogicalSectorSize(disks[diskIndex].name) : 512;
+uint32_t SectorSizeOfDisk(const fs::path& diskDevice) {
+  return diskDevice.empty() ? 512 : platform::DiskLogicalSectorSize(diskDevice.filename().string());
 }
 
 }  // namespace
@@ -42,7 +41,8 @@ int CmdImage(const std::vector<std::string>& args) {
 
   ScanTarget source;
   std::string description, error;
-  if (!ResolveBlockTarget(sourceText, source, description, error)) {
+  fs::path diskDevice;
+  if (!ResolveBlockTarget(sourceText, source, description, error, &diskDevice)) {
     std::error_code ec;
     if (error.empty() && fs::is_regular_file(sourceText, ec))
       error = sourceText + " is a file, not a disk; copy an image file with cp";
@@ -60,7 +60,7 @@ int CmdImage(const std::vector<std::string>& args) {
     std::cerr << "nuvarin image: " << imagePath.string() << " is not a plain file; an image is written to a file\n";
     return kExitFailed;
   }
-  const uint32_t sectorSize = SectorSizeOfDisk(source.diskIndex);
+  const uint32_t sectorSize = SectorSizeOfDisk(diskDevice);
   const uint64_t imageBytes = source.sectorCount * sectorSize;
   ImageCheck check = CheckImageDestination(source, imageBytes, imagePath);
   if (check != ImageCheck::kOk) {
@@ -71,6 +71,7 @@ int CmdImage(const std::vector<std::string>& args) {
   ImageJobInput input;
   input.imagePath = imagePath;
   input.skipBad = options.has("skip-bad");
+  input.diskDevice = diskDevice;
   PartitionRecord area;
   area.diskNumber = static_cast<int32_t>(source.diskIndex);
   area.firstSector = source.startSector;

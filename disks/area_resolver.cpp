@@ -47,9 +47,11 @@ void FromRecord(const PartitionRecord& r, ScanTarget& target) {
 
 }  // namespace
 
-bool ResolveBlockTarget(const std::string& text, ScanTarget& target, std::string& description, std::string& error) {
+bool ResolveBlockTarget(const std::string& text, ScanTarget& target, std::string& description, std::string& error,
+                        fs::path* diskDevice) {
   error.clear();
   description.clear();
+  if (diskDevice) diskDevice->clear();
   DiskMap map;
   if (AllDigits(text)) {
     const uint32_t number = static_cast<uint32_t>(std::stoul(text));
@@ -62,7 +64,9 @@ bool ResolveBlockTarget(const std::string& text, ScanTarget& target, std::string
     for (const auto& r : all) {
       if (r.letter != number) continue;
       FromRecord(r, target);
-      description = Describe(r, map.Disk(r.diskNumber));
+      const DiskInfo* disk = map.Disk(r.diskNumber);
+      description = Describe(r, disk);
+      if (diskDevice && disk) *diskDevice = disk->devicePath;
       return true;
     }
     error = "There is no entry " + text + " in the disk list; run \"nuvarin disks\" to see the numbers";
@@ -82,18 +86,18 @@ bool ResolveBlockTarget(const std::string& text, ScanTarget& target, std::string
     error = "The list of disks cannot be read (is /sys mounted?)";
     return false;
   }
-  // A whole disk of the table, or one of its partitions?
-  auto sysDisks = platform::ListWholeDisks();
-  for (size_t i = 0; i < sysDisks.size() && i < kMaxDisks; ++i) {
-    const DiskInfo* disk = map.Disk(static_cast<int32_t>(i));
-    if (sysDisks[i].devnum == devnum) {
+  // A whole disk of the list, or one of its partitions? Numbers come from
+  // this one enumeration, so they agree with each other.
+  for (const DiskInfo& disk : map.Disks()) {
+    const int32_t i = disk.diskNumber;
+    auto it = map.Records().find(i);
+    if (disk.devnum == devnum) {
       target = ScanTarget{};
       target.diskIndex = static_cast<uint32_t>(i);
       target.startSector = 0;
-      target.sectorCount = disk ? disk->sizeBytes / disk->sectorSize : 0;
+      target.sectorCount = disk.sizeBytes / disk.sectorSize;
       // A disk listed as one record (blank, or one file system on the whole
       // disk) takes that record's number.
-      auto it = map.Records().find(static_cast<int32_t>(i));
       if (it != map.Records().end() && it->second.size() == 1 && it->second[0].firstSector == 0)
         target.driveLetter = it->second[0].letter;
       if (target.sectorCount == 0) {
@@ -101,18 +105,18 @@ bool ResolveBlockTarget(const std::string& text, ScanTarget& target, std::string
         return false;
       }
       description = "disk " + path.string();
+      if (diskDevice) *diskDevice = disk.devicePath;
       return true;
     }
-    for (const auto& p : platform::ListPartitions(sysDisks[i].name)) {
+    for (const auto& p : platform::ListPartitions(disk.name)) {
       if (p.devnum != devnum) continue;
-      auto it = map.Records().find(static_cast<int32_t>(i));
-      const uint32_t sectorSize = disk ? disk->sectorSize : 512;
-      const uint64_t first = p.start * 512 / sectorSize;
+      const uint64_t first = p.start * 512 / disk.sectorSize;
       if (it != map.Records().end()) {
         for (const auto& r : it->second) {
           if (r.kind == RecordKind::kVolume && r.firstSector == first) {
             FromRecord(r, target);
-            description = Describe(r, disk);
+            description = Describe(r, &disk);
+            if (diskDevice) *diskDevice = disk.devicePath;
             return true;
           }
         }

@@ -12,9 +12,11 @@ namespace nuvarin {
 
 // True when `text` names a block device or a listed number; fills `target`
 // (diskIndex, startSector, sectorCount, driveLetter) and a short description.
-// On failure returns false with a message that says what to do.
+// On failure returns false with a message that says what to do. `diskDevice`
+// receives the whole disk's device (/dev/sdb): disk numbers move when disks
+// come and go, the device stays.
 bool ResolveBlockTarget(const std::string& text, ScanTarget& target, std::string& description,
-                        std::string& error);
+                        std::string& error, std::filesystem::path* diskDevice = nullptr);
 
 // True when the file system holding `destination` sits on the scanned
 // partition or disk (for a disk: any of its partitions).

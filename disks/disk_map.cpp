@@ -233,6 +233,7 @@ int DiskMap::EnumerateDisks() {
     disk.diskNumber = static_cast<int32_t>(i);
     disk.name = sys.name;
     disk.devicePath = sys.devicePath.string();
+    disk.devnum = sys.devnum;
     disk.model = platform::DiskModel(sys.name);
     disk.sectorSize = platform::DiskLogicalSectorSize(sys.name);
     disk.sizeBytes = std::min(platform::DiskSize512(sys.name), kMax512) * 512;

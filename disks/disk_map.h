@@ -15,6 +15,7 @@ struct DiskInfo {
   int32_t diskNumber = -1;
   std::string name;        // "sdb", "loop3"
   std::string devicePath;  // "/dev/sdb"
+  uint64_t devnum = 0;     // the device number of the whole disk
   std::string model;       // drive model from sysfs, may be empty
   uint64_t sizeBytes = 0;
   uint32_t sectorSize = 512;

@@ -33,7 +33,9 @@ int ImageJob::Run(const ImageJobInput& input) {
   copier_ = ImageCopier{};
   copier_.callback = &ImageJob::OnProgress;
   copier_.skipBad = input.skipBad;
-  result_ = CreateImage(copier_, disk, first, count, input.imagePath, this);
+  result_ = input.diskDevice.empty()
+                ? CreateImage(copier_, disk, first, count, input.imagePath, this)
+                : CreateImageFromPath(copier_, input.diskDevice, first, count, input.imagePath, this);
   control_.MarkDone();
   if (result_ == kOk) return kJobFinished;
   return result_ == kCancelCode ? kJobCancelled : kJobFailed;

@@ -19,6 +19,9 @@ struct ImageJobInput {
   // The selected record; empty when a whole disk is imaged.
   std::vector<PartitionRecord> sources;
   uint32_t diskNumber = 0;  // the disk to image when `sources` is empty
+  // The disk's device when known: used instead of the disk number, which
+  // names another disk once disks came or went after the list was built.
+  std::filesystem::path diskDevice;
   bool skipBad = false;     // read around unreadable sectors, listing them beside the image
 };
 

@@ -91,6 +91,20 @@ TEST_F(ImageJobTest, NoRecordMeansTheWholeDisk) {
   EXPECT_EQ(test::ReadFile(in.imagePath), disk_);
 }
 
+TEST_F(ImageJobTest, TheDiskDeviceWinsOverAStaleNumber) {
+  ImageJobInput in;
+  in.imagePath = dir_ / "part.img";
+  in.diskDevice = dir_ / "dev" / "loop6";
+  PartitionRecord r;
+  r.diskNumber = 7;  // the list this number came from is out of date
+  r.firstSector = 10;
+  r.sectorCount = 20;
+  in.sources.push_back(r);
+  ImageJob job(view_, control_);
+  EXPECT_EQ(job.Run(in), kJobFinished);
+  EXPECT_EQ(test::ReadFile(in.imagePath), Sectors(10, 20));
+}
+
 TEST_F(ImageJobTest, CancelClosesWithTwoAndKeepsTheCopiedPart) {
   ImageJobInput in;
   in.imagePath = dir_ / "disk.img";

@@ -10,9 +10,28 @@
 #include <string>
 #include <thread>
 
+#include "platform/disk_table.h"
 #include "tests/support/test_support.h"
 
 namespace nuvarin::test {
+
+// Names of the disk table, in disk-number order. Other tests attach and
+// detach loop devices at the same time, which renumbers the disks after
+// them; a step that works with disk numbers is repeated until the table
+// stayed the same while it ran.
+inline std::string DiskTableNames() {
+  std::string names;
+  for (const auto& d : platform::ListWholeDisks()) names += d.name + " ";
+  return names;
+}
+template <class Step>
+void WithStableDiskTable(Step step) {
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    const std::string before = DiskTableNames();
+    step();
+    if (DiskTableNames() == before) return;
+  }
+}
 
 class LoopDisk {
  public:

@@ -130,25 +130,40 @@ TEST_F(LoopDisks, MountedVolumeHasFiguresAndGuardsItsDisk) {
 
   ScanTarget ntfs, fat, whole;
   std::string description, error;
-  ASSERT_TRUE(ResolveBlockTarget(loop_.Partition(1), ntfs, description, error)) << error;
-  ASSERT_TRUE(ResolveBlockTarget(loop_.Partition(2), fat, description, error)) << error;
-  ASSERT_TRUE(ResolveBlockTarget(loop_.device(), whole, description, error)) << error;
   // A destination folder that does not exist yet counts by its parent.
   const fs::path dest = dir / "recovered" / "here";
-  EXPECT_TRUE(DestinationOnScannedArea(ntfs, dest));
-  EXPECT_TRUE(DestinationOnScannedArea(whole, dest));
-  EXPECT_FALSE(DestinationOnScannedArea(fat, dest));
-  EXPECT_FALSE(DestinationOnScannedArea(ntfs, dir_->path() / "elsewhere"));
-  ScanTarget gap = ntfs;
-  gap.startSector = records[1].firstSector;
-  gap.sectorCount = records[1].sectorCount;
-  EXPECT_FALSE(DestinationOnScannedArea(gap, dest));
+  bool resolved = false, onNtfs = false, onWhole = false, onFat = true, elsewhere = true, onGap = true;
+  test::WithStableDiskTable([&] {
+    resolved = ResolveBlockTarget(loop_.Partition(1), ntfs, description, error) &&
+               ResolveBlockTarget(loop_.Partition(2), fat, description, error) &&
+               ResolveBlockTarget(loop_.device(), whole, description, error);
+    ScanTarget gap = ntfs;
+    gap.startSector = records[1].firstSector;
+    gap.sectorCount = records[1].sectorCount;
+    onNtfs = DestinationOnScannedArea(ntfs, dest);
+    onWhole = DestinationOnScannedArea(whole, dest);
+    onFat = DestinationOnScannedArea(fat, dest);
+    elsewhere = DestinationOnScannedArea(ntfs, dir_->path() / "elsewhere");
+    onGap = DestinationOnScannedArea(gap, dest);
+  });
+  ASSERT_TRUE(resolved) << error;
+  EXPECT_TRUE(onNtfs);
+  EXPECT_TRUE(onWhole);
+  EXPECT_FALSE(onFat);
+  EXPECT_FALSE(elsewhere);
+  EXPECT_FALSE(onGap);
 
   // The copier itself never writes an image into the area it copies.
   ImageCopier copier;
-  EXPECT_EQ(CreateImage(copier, ntfs.diskIndex, ntfs.startSector, ntfs.sectorCount, dir / "self.img", nullptr),
-            kErrInvalidParameter);
-  EXPECT_EQ(CreateImage(copier, ntfs.diskIndex, 0, 0, dir / "self.img", nullptr), kErrInvalidParameter);
+  int32_t area = kOk, wholeDisk = kOk;
+  test::WithStableDiskTable([&] {
+    std::string ignored;
+    ResolveBlockTarget(loop_.Partition(1), ntfs, description, ignored);
+    area = CreateImage(copier, ntfs.diskIndex, ntfs.startSector, ntfs.sectorCount, dir / "self.img", nullptr);
+    wholeDisk = CreateImage(copier, ntfs.diskIndex, 0, 0, dir / "self.img", nullptr);
+  });
+  EXPECT_EQ(area, kErrInvalidParameter);
+  EXPECT_EQ(wholeDisk, kErrInvalidParameter);
   EXPECT_FALSE(fs::exists(dir / "self.img"));
 
   // A file system whose image file lies on the NTFS volume, mounted through
@@ -171,18 +186,35 @@ TEST_F(LoopDisks, MountedVolumeHasFiguresAndGuardsItsDisk) {
   auto r = test::RunCommand("mount -t ext4 " + innerLoop.device() + " " + test::ShellQuote(innerDir.string()));
   ASSERT_EQ(r.exitCode, 0) << r.output;
   unmount.mounted = true;
-  EXPECT_TRUE(DestinationOnScannedArea(ntfs, innerDir / "out"));
-  EXPECT_FALSE(DestinationOnScannedArea(fat, innerDir / "out"));
+  bool innerOnNtfs = false, innerOnFat = true;
+  test::WithStableDiskTable([&] {
+    std::string ignored;
+    ResolveBlockTarget(loop_.Partition(1), ntfs, description, ignored);
+    ResolveBlockTarget(loop_.Partition(2), fat, description, ignored);
+    innerOnNtfs = DestinationOnScannedArea(ntfs, innerDir / "out");
+    innerOnFat = DestinationOnScannedArea(fat, innerDir / "out");
+  });
+  EXPECT_TRUE(innerOnNtfs);
+  EXPECT_FALSE(innerOnFat);
 }
 
 TEST_F(LoopDisks, TargetsByDeviceAndByNumber) {
   DiskMap map;
   int32_t disk = -1;
-  auto records = OurRecords(map, disk);
+  std::vector<PartitionRecord> records;
+  ScanTarget t, byNumber, whole;
+  std::string description, numberDescription, error;
+  bool partOk = false, numberOk = false, wholeOk = false;
+  test::WithStableDiskTable([&] {
+    records = OurRecords(map, disk);
+    if (records.size() != 4) return;
+    partOk = ResolveBlockTarget(loop_.Partition(2), t, description, error);
+    numberOk = ResolveBlockTarget(std::to_string(records[1].letter), byNumber, numberDescription, error);
+    std::string wholeDescription;
+    wholeOk = ResolveBlockTarget(loop_.device(), whole, wholeDescription, error);
+  });
   ASSERT_EQ(records.size(), 4u);
-  ScanTarget t;
-  std::string description, error;
-  ASSERT_TRUE(ResolveBlockTarget(loop_.Partition(2), t, description, error)) << error;
+  ASSERT_TRUE(partOk && numberOk && wholeOk) << error;
   EXPECT_EQ(t.diskIndex, static_cast<uint32_t>(disk));
   EXPECT_EQ(t.startSector, 75776u);
   EXPECT_EQ(t.sectorCount, 69632u);
@@ -190,15 +222,13 @@ TEST_F(LoopDisks, TargetsByDeviceAndByNumber) {
   EXPECT_FALSE(t.IsImage());
   EXPECT_NE(description.find(loop_.Partition(2)), std::string::npos);
 
-  ScanTarget byNumber;
-  ASSERT_TRUE(ResolveBlockTarget(std::to_string(records[1].letter), byNumber, description, error)) << error;
   EXPECT_EQ(byNumber.startSector, 43008u);  // the gap
   EXPECT_EQ(byNumber.sectorCount, 32768u);
-  EXPECT_NE(description.find("unallocated"), std::string::npos);
+  EXPECT_NE(numberDescription.find("unallocated"), std::string::npos);
 
-  ASSERT_TRUE(ResolveBlockTarget(loop_.device(), t, description, error)) << error;
-  EXPECT_EQ(t.startSector, 0u);
-  EXPECT_EQ(t.sectorCount, 204800u);
+  EXPECT_EQ(whole.diskIndex, static_cast<uint32_t>(disk));
+  EXPECT_EQ(whole.startSector, 0u);
+  EXPECT_EQ(whole.sectorCount, 204800u);
 
   EXPECT_FALSE(ResolveBlockTarget("/dev/nuvarin-no-such-disk", t, description, error));
   EXPECT_FALSE(error.empty());
@@ -216,7 +246,12 @@ TEST_F(LoopDisks, ImageOfAPartitionIsByteIdentical) {
   ASSERT_GE(disk, 0);
   const fs::path out = dir_->path() / "fat.img";
   ImageCopier c;
-  ASSERT_EQ(CreateImage(c, static_cast<uint32_t>(disk), 75776, 69632, out, nullptr), kOk);
+  int32_t rc = -1;
+  test::WithStableDiskTable([&] {
+    OurRecords(map, disk);
+    rc = CreateImage(c, static_cast<uint32_t>(disk), 75776, 69632, out, nullptr);
+  });
+  ASSERT_EQ(rc, kOk);
   auto whole = test::ReadFile(image_);
   std::vector<uint8_t> want(whole.begin() + 75776 * 512, whole.begin() + (75776 + 69632) * 512);
   EXPECT_TRUE(test::ReadFile(out) == want);
