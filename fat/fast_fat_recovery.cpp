@@ -215,7 +215,7 @@ int32_t CFastFatRecovery::ScanDirectory(uint32_t cluster) {
         if (name == "..") continue;
         uint32_t first = EntryFirstCluster(e, g.isFat32);
         if (g.isFat32 && deleted && e.le16(20) == 0) first = FindFolderHighWord(e.le16(26));
-        if (first != 0 && first != parentId && g.IsDataCluster(first)) {
+        if (first != 0 && first != parentId && first != g.rootCluster && g.IsDataCluster(first)) {
           FolderInfo& info = folders_[first];
           info.parentId = parentId;
           info.deleted = deleted || inheritedDeleted;
