@@ -21,7 +21,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
 
 uint64_t g_bytes = 0;
 
@@ -35,7 +37,8 @@ void SparseFaults(nuvarin::platform::FileHandle h, void*) {
 
 int main(int argc, char** argv) {
   const uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 512;
-  fs::path folder = fs::temp_directory_path() / ("bench_image_" + std::to_string(Clock::now().time_since_epoch().count()));
+  fs::path folder =
+      fs::temp_directory_path() / ("bench_image_" + std::to_string(Clock::now().time_since_epoch().count()));
   fs::create_directories(folder);
   fs::path source = argc > 2 ? fs::path(argv[2]) : folder / "source.bin";
   if (argc <= 2) {
@@ -56,8 +59,8 @@ int main(int argc, char** argv) {
     int32_t rc = nuvarin::CreateImageFromPath(c, source, 0, 0, image, nullptr);
     double s = Seconds(start);
     std::printf("%-22s rc %d  %8.1f MiB  %7.3f s  %8.1f MiB/s  bad sectors %llu\n",
-                pass == 0 ? "plain copy" : "skip-bad, sparse faults", rc, c.sectorsCopied * 512.0 / (1 << 20), s,
-                c.sectorsCopied * 512.0 / (1 << 20) / s, static_cast<unsigned long long>(c.badSectors));
+                pass == 0 ? "plain copy" : "skip-bad, sparse faults", rc, c.sectorsCopied * 512.0 / (1 << 20),
+                s, c.sectorsCopied * 512.0 / (1 << 20) / s, static_cast<unsigned long long>(c.badSectors));
   }
   auto start = Clock::now();
   nuvarin::DiskMap map;

@@ -36,21 +36,30 @@ void PrintText(std::ostream& out, const DiskMap& map) {
     out << "Disk " << disk.diskNumber << "  " << disk.devicePath << "  "
         << (disk.removable ? "removable" : "fixed") << "  " << SizeText(static_cast<int64_t>(disk.sizeBytes));
     if (!disk.model.empty()) out << "  " << disk.model;
-    if (!disk.tableType.empty()) out << "  (" << (disk.tableType == "dos" ? "MBR" : disk.tableType == "gpt" ? "GPT" : disk.tableType) << ")";
+    if (!disk.tableType.empty())
+      out << "  ("
+          << (disk.tableType == "dos"   ? "MBR"
+              : disk.tableType == "gpt" ? "GPT"
+                                        : disk.tableType)
+          << ")";
     if (disk.sectorSize != 512) out << "  " << disk.sectorSize << "-byte sectors";
     out << "\n";
     if (!disk.message.empty()) out << "  " << disk.message << "\n";
     auto it = map.Records().find(disk.diskNumber);
     if (it == map.Records().end()) continue;
     char line[512];
-    std::snprintf(line, sizeof(line), "  %-4s %-18s %-12s %-14s %12s %12s %10s %10s %10s  %s\n", "No.", "Device",
-                  "File system", "Label", "First sector", "Sectors", "Size", "Used", "Free", "Mounted on");
+    std::snprintf(line, sizeof(line), "  %-4s %-18s %-12s %-14s %12s %12s %10s %10s %10s  %s\n", "No.",
+                  "Device", "File system", "Label", "First sector", "Sectors", "Size", "Used", "Free",
+                  "Mounted on");
     out << line;
     for (const auto& r : it->second) {
       std::string device = r.devicePath;
-      if (r.kind == RecordKind::kGap) device = "(unallocated)";
-      else if (r.kind == RecordKind::kBlankDisk) device = "(whole disk)";
-      else if (device.empty()) device = "(partition " + std::to_string(r.partitionNumber) + ")";
+      if (r.kind == RecordKind::kGap)
+        device = "(unallocated)";
+      else if (r.kind == RecordKind::kBlankDisk)
+        device = "(whole disk)";
+      else if (device.empty())
+        device = "(partition " + std::to_string(r.partitionNumber) + ")";
       const bool mounted = !r.mountPoint.empty();
       std::string fileSystem = r.fileSystem;
       if (fileSystem.empty() && r.kind == RecordKind::kVolume && r.type != 0) {
@@ -58,14 +67,16 @@ void PrintText(std::ostream& out, const DiskMap& map) {
         std::snprintf(type, sizeof(type), "type 0x%02X", r.type);
         fileSystem = type;
       }
-      std::snprintf(line, sizeof(line), "  %-4u %-18s %-12s %-14s %12llu %12llu %10s %10s %10s  %s\n",
-                    static_cast<unsigned>(r.letter), device.c_str(), Cell(fileSystem).c_str(),
-                    Cell(r.label).c_str(), static_cast<unsigned long long>(r.firstSector),
-                    static_cast<unsigned long long>(r.sectorCount),
-                    SizeText(static_cast<int64_t>(r.totalBytes)).c_str(),
-                    r.kind == RecordKind::kVolume && !mounted ? "-" : SizeText(static_cast<int64_t>(r.usedBytes)).c_str(),
-                    r.kind == RecordKind::kVolume && !mounted ? "-" : SizeText(static_cast<int64_t>(r.freeBytes)).c_str(),
-                    Cell(r.mountPoint).c_str());
+      std::snprintf(
+          line, sizeof(line), "  %-4u %-18s %-12s %-14s %12llu %12llu %10s %10s %10s  %s\n",
+          static_cast<unsigned>(r.letter), device.c_str(), Cell(fileSystem).c_str(), Cell(r.label).c_str(),
+          static_cast<unsigned long long>(r.firstSector), static_cast<unsigned long long>(r.sectorCount),
+          SizeText(static_cast<int64_t>(r.totalBytes)).c_str(),
+          r.kind == RecordKind::kVolume && !mounted ? "-"
+                                                    : SizeText(static_cast<int64_t>(r.usedBytes)).c_str(),
+          r.kind == RecordKind::kVolume && !mounted ? "-"
+                                                    : SizeText(static_cast<int64_t>(r.freeBytes)).c_str(),
+          Cell(r.mountPoint).c_str());
       out << line;
       if (!r.message.empty() && r.message != disk.message) out << "       " << r.message << "\n";
     }
@@ -76,11 +87,12 @@ void PrintJsonList(std::ostream& out, const DiskMap& map) {
   out << "{\"disks\":[";
   bool firstDisk = true;
   for (const auto& disk : map.Disks()) {
-    out << (firstDisk ? "" : ",") << "\n {\"number\":" << disk.diskNumber << ",\"name\":" << JsonString(disk.name)
-        << ",\"device\":" << JsonString(disk.devicePath) << ",\"model\":" << JsonString(disk.model)
-        << ",\"removable\":" << (disk.removable ? "true" : "false") << ",\"sizeBytes\":" << disk.sizeBytes
-        << ",\"sectorSize\":" << disk.sectorSize << ",\"table\":" << JsonString(disk.tableType)
-        << ",\"message\":" << JsonString(disk.message) << ",\"entries\":[";
+    out << (firstDisk ? "" : ",") << "\n {\"number\":" << disk.diskNumber
+        << ",\"name\":" << JsonString(disk.name) << ",\"device\":" << JsonString(disk.devicePath)
+        << ",\"model\":" << JsonString(disk.model) << ",\"removable\":" << (disk.removable ? "true" : "false")
+        << ",\"sizeBytes\":" << disk.sizeBytes << ",\"sectorSize\":" << disk.sectorSize
+        << ",\"table\":" << JsonString(disk.tableType) << ",\"message\":" << JsonString(disk.message)
+        << ",\"entries\":[";
     firstDisk = false;
     auto it = map.Records().find(disk.diskNumber);
     if (it != map.Records().end()) {
@@ -92,7 +104,8 @@ void PrintJsonList(std::ostream& out, const DiskMap& map) {
             << ",\"label\":" << JsonString(r.label) << ",\"firstSector\":" << r.firstSector
             << ",\"sectorCount\":" << r.sectorCount << ",\"totalBytes\":" << r.totalBytes
             << ",\"usedBytes\":" << r.usedBytes << ",\"freeBytes\":" << r.freeBytes
-            << ",\"mountPoint\":" << JsonString(r.mountPoint) << ",\"message\":" << JsonString(r.message) << "}";
+            << ",\"mountPoint\":" << JsonString(r.mountPoint) << ",\"message\":" << JsonString(r.message)
+            << "}";
         first = false;
       }
     }
@@ -115,8 +128,10 @@ int CmdDisks(const std::vector<std::string>& args) {
     std::cerr << "nuvarin disks: the list of block devices cannot be read (is /sys mounted?)\n";
     return kExitFailed;
   }
-  if (options.has("json")) PrintJsonList(std::cout, map);
-  else PrintText(std::cout, map);
+  if (options.has("json"))
+    PrintJsonList(std::cout, map);
+  else
+    PrintText(std::cout, map);
   return kExitDone;
 }
 

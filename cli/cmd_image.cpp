@@ -31,9 +31,11 @@ int CmdImage(const std::vector<std::string>& args) {
   Options options(args, {"to"}, {"skip-bad", "overwrite"});
   if (!options.ok() || options.positional().size() != 1 || options.value("to").empty()) {
     std::cerr << "nuvarin image: "
-              << (!options.ok() ? options.error()
-                                : options.positional().size() != 1 ? "name one SOURCE" : "--to FILE.img is required")
-              << "\n" << kUsage;
+              << (!options.ok()                      ? options.error()
+                  : options.positional().size() != 1 ? "name one SOURCE"
+                                                     : "--to FILE.img is required")
+              << "\n"
+              << kUsage;
     return kExitUsage;
   }
   const std::string sourceText = options.positional()[0];
@@ -57,7 +59,8 @@ int CmdImage(const std::vector<std::string>& args) {
     return kExitFailed;
   }
   if (fs::exists(imagePath, ec) && !fs::is_regular_file(imagePath, ec)) {
-    std::cerr << "nuvarin image: " << imagePath.string() << " is not a plain file; an image is written to a file\n";
+    std::cerr << "nuvarin image: " << imagePath.string()
+              << " is not a plain file; an image is written to a file\n";
     return kExitFailed;
   }
   const uint32_t sectorSize = SectorSizeOfDisk(diskDevice);

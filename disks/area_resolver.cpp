@@ -33,7 +33,8 @@ std::string Describe(const PartitionRecord& r, const DiskInfo* disk) {
     case RecordKind::kVolume:
       break;
   }
-  std::string dev = r.devicePath.empty() ? where + " at sector " + std::to_string(r.firstSector) : r.devicePath;
+  std::string dev =
+      r.devicePath.empty() ? where + " at sector " + std::to_string(r.firstSector) : r.devicePath;
   return "partition " + std::to_string(r.letter) + " (" + dev + ")";
 }
 
@@ -47,8 +48,8 @@ void FromRecord(const PartitionRecord& r, ScanTarget& target) {
 
 }  // namespace
 
-bool ResolveBlockTarget(const std::string& text, ScanTarget& target, std::string& description, std::string& error,
-                        fs::path* diskDevice) {
+bool ResolveBlockTarget(const std::string& text, ScanTarget& target, std::string& description,
+                        std::string& error, fs::path* diskDevice) {
   error.clear();
   description.clear();
   if (diskDevice) diskDevice->clear();
@@ -80,7 +81,8 @@ bool ResolveBlockTarget(const std::string& text, ScanTarget& target, std::string
     return false;
   }
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return false;  // not a device: an image, perhaps
+  if (::stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode))
+    return false;  // not a device: an image, perhaps
   const uint64_t devnum = st.st_rdev;
   if (!map.EnumerateDisks()) {
     error = "The list of disks cannot be read (is /sys mounted?)";
@@ -125,7 +127,8 @@ bool ResolveBlockTarget(const std::string& text, ScanTarget& target, std::string
       return false;
     }
   }
-  error = path.string() + " is not a disk or partition that can be scanned (CD-ROM, RAM disk or mapped device)";
+  error =
+      path.string() + " is not a disk or partition that can be scanned (CD-ROM, RAM disk or mapped device)";
   return false;
 }
 

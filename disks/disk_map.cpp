@@ -82,7 +82,8 @@ void FillSpace(PartitionRecord& r, uint64_t devnum) {
   r.usedBytes = r.totalBytes - r.freeBytes;
 }
 
-PartitionRecord MakeVolume(const DiskInfo& disk, const PartitionSource& p, uint8_t tableType, bool diskReadable) {
+PartitionRecord MakeVolume(const DiskInfo& disk, const PartitionSource& p, uint8_t tableType,
+                           bool diskReadable) {
   PartitionRecord r;
   r.kind = RecordKind::kVolume;
   r.diskNumber = disk.diskNumber;
@@ -149,8 +150,8 @@ std::vector<PartitionRecord> CollectDisk(DiskInfo& disk, const platform::SysDisk
     whole.sectorSize = disk.sectorSize;
     whole.firstSector = 0;
     whole.sectorCount = diskSectors;
-    if (disk.tableType.empty() &&
-        platform::ProbeFileSystemAt(sys.devicePath, 0, disk.sizeBytes, whole.fileSystem, &whole.label) == kOk) {
+    if (disk.tableType.empty() && platform::ProbeFileSystemAt(sys.devicePath, 0, disk.sizeBytes,
+                                                              whole.fileSystem, &whole.label) == kOk) {
       whole.kind = RecordKind::kVolume;
       whole.devicePath = sys.devicePath.string();
       whole.type = VolumeType(whole.fileSystem, 0);
@@ -202,12 +203,14 @@ void AddGapRecords(std::vector<PartitionRecord>& records, int32_t diskNumber, ui
     if (r.IsGap()) continue;
     // Overlapping or nested entries never make a gap, and never move the
     // running end backwards.
-    if (r.firstSector > runningEnd && r.firstSector - runningEnd > cylinder) addGap(runningEnd, r.firstSector - runningEnd);
+    if (r.firstSector > runningEnd && r.firstSector - runningEnd > cylinder)
+      addGap(runningEnd, r.firstSector - runningEnd);
     uint64_t end = r.firstSector + r.sectorCount;
     if (end < r.firstSector) end = UINT64_MAX;
     runningEnd = std::max(runningEnd, end);
   }
-  if (diskSectors > runningEnd && diskSectors - runningEnd > cylinder) addGap(runningEnd, diskSectors - runningEnd);
+  if (diskSectors > runningEnd && diskSectors - runningEnd > cylinder)
+    addGap(runningEnd, diskSectors - runningEnd);
   records.insert(records.end(), gaps.begin(), gaps.end());
 }
 
@@ -266,7 +269,8 @@ int DiskMap::NextRecord(DiskCursor& cursor, PartitionRecord& out) const {
   return 0;
 }
 
-void DiskMap::FindMissingRecords(const std::vector<PartitionRecord>& previous, std::vector<PartitionRecord>& out) {
+void DiskMap::FindMissingRecords(const std::vector<PartitionRecord>& previous,
+                                 std::vector<PartitionRecord>& out) {
   EnumerateDisks();
   for (const auto& old : previous) {
     bool found = false;

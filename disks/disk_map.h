@@ -20,8 +20,8 @@ struct DiskInfo {
   uint64_t sizeBytes = 0;
   uint32_t sectorSize = 512;
   bool removable = false;
-  std::string tableType;   // "dos", "gpt", or empty
-  std::string message;     // why something could not be read; empty when all went well
+  std::string tableType;  // "dos", "gpt", or empty
+  std::string message;    // why something could not be read; empty when all went well
 };
 
 // Position in the flattened order for NextRecord.

@@ -51,11 +51,14 @@ std::string ImageCheckText(ImageCheck check) {
     case ImageCheck::kOk:
       return {};
     case ImageCheck::kOnSource:
-      return "The image file would lie on the disk or partition being copied. Choose a destination on another disk.";
+      return "The image file would lie on the disk or partition being copied. Choose a destination on "
+             "another disk.";
     case ImageCheck::kTooLargeForFat32:
-      return "The destination is a FAT32 volume, which cannot hold files of 4 GB or more. Choose another destination.";
+      return "The destination is a FAT32 volume, which cannot hold files of 4 GB or more. Choose another "
+             "destination.";
     case ImageCheck::kTooLargeForFat:
-      return "The destination is a FAT volume, which cannot hold files larger than 2 GB. Choose another destination.";
+      return "The destination is a FAT volume, which cannot hold files larger than 2 GB. Choose another "
+             "destination.";
     case ImageCheck::kNotEnoughSpace:
       return "There is not enough free space at the destination for the image.";
   }

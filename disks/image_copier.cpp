@@ -115,7 +115,8 @@ int32_t CopyLoop(ImageCopier& c, BadMapWriter* map) {
       if (!map || c.sourceVanished || code != kErrIoDevice) return kErrReadFault;
       for (size_t off = 0; off < chunk; off += c.sectorSize) {
         int32_t sectorCode = kOk;
-        if (ReadFully(c.source, buffer.get() + off, c.sectorSize, sourceBase + copied + off, sectorCode) == kOk)
+        if (ReadFully(c.source, buffer.get() + off, c.sectorSize, sourceBase + copied + off, sectorCode) ==
+            kOk)
           continue;
         if (sectorCode != kErrIoDevice) {
           c.errorSector = c.firstSector + (copied + off) / c.sectorSize;
@@ -166,8 +167,8 @@ fs::path BadMapPath(const fs::path& imagePath) {
   return p;
 }
 
-int32_t CreateImageFromPath(ImageCopier& c, const fs::path& sourcePath, uint64_t firstSector, uint64_t sectorCount,
-                            const fs::path& imagePath, void* context) {
+int32_t CreateImageFromPath(ImageCopier& c, const fs::path& sourcePath, uint64_t firstSector,
+                            uint64_t sectorCount, const fs::path& imagePath, void* context) {
   c.context = context;
   c.sectorsCopied = c.badSectors = c.badRanges = 0;
   c.errorSector = 0;

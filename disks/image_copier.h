@@ -24,7 +24,7 @@ struct ImageCopier {
   platform::FileHandle destination = platform::kInvalidHandle;  // the image file
   uint32_t sectorSize = 512;
   uint64_t firstSector = 0;
-  uint64_t sectorCount = 0;   // 0 asks for the whole disk from firstSector on
+  uint64_t sectorCount = 0;  // 0 asks for the whole disk from firstSector on
   ImageProgressCallback callback = nullptr;
   void* context = nullptr;
 
@@ -38,9 +38,9 @@ struct ImageCopier {
   uint64_t (*clockMs)() = nullptr;
 
   // Results of the last copy.
-  uint64_t sectorsCopied = 0;   // sectors written to the image, zero-filled ones included
-  uint64_t badSectors = 0;      // sectors written as zeros
-  uint64_t badRanges = 0;       // lines in the map file
+  uint64_t sectorsCopied = 0;  // sectors written to the image, zero-filled ones included
+  uint64_t badSectors = 0;     // sectors written as zeros
+  uint64_t badRanges = 0;      // lines in the map file
   std::filesystem::path mapPath;
   std::filesystem::path sourcePath;
   // Where the copy stopped on a read error (sector of the source) and the
@@ -59,8 +59,9 @@ int32_t CreateImage(ImageCopier& copier, uint32_t diskNumber, uint64_t firstSect
                     const std::filesystem::path& imagePath, void* context);
 // The same from a source named by path (a disk or partition device, or an
 // image file).
-int32_t CreateImageFromPath(ImageCopier& copier, const std::filesystem::path& sourcePath, uint64_t firstSector,
-                            uint64_t sectorCount, const std::filesystem::path& imagePath, void* context);
+int32_t CreateImageFromPath(ImageCopier& copier, const std::filesystem::path& sourcePath,
+                            uint64_t firstSector, uint64_t sectorCount,
+                            const std::filesystem::path& imagePath, void* context);
 
 // Path of the bad-sector map beside an image: "<image>.bad".
 std::filesystem::path BadMapPath(const std::filesystem::path& imagePath);

@@ -34,14 +34,14 @@ struct PartitionRecord {
   uint64_t totalBytes = 0;
   uint64_t usedBytes = 0;
   uint64_t freeBytes = 0;
-  uint64_t firstSector = 0;      // in the disk's own sectors
+  uint64_t firstSector = 0;  // in the disk's own sectors
   uint64_t sectorCount = 0;
-  uint32_t sectorSize = 512;     // bytes per sector of the disk
-  std::string fileSystem;        // "NTFS", "FAT32", "FAT", "exFAT", "ext4", ... (empty when unknown)
-  std::string devicePath;        // "/dev/sdb1"; empty for gaps and for partitions the kernel has no node for
-  std::string label;             // volume label (UTF-8)
-  std::string mountPoint;        // where the volume is mounted, empty when it is not
-  std::string message;           // why a figure is missing ("Permission denied ..."), empty when all is known
+  uint32_t sectorSize = 512;  // bytes per sector of the disk
+  std::string fileSystem;     // "NTFS", "FAT32", "FAT", "exFAT", "ext4", ... (empty when unknown)
+  std::string devicePath;     // "/dev/sdb1"; empty for gaps and for partitions the kernel has no node for
+  std::string label;          // volume label (UTF-8)
+  std::string mountPoint;     // where the volume is mounted, empty when it is not
+  std::string message;        // why a figure is missing ("Permission denied ..."), empty when all is known
 
   bool IsGap() const { return kind == RecordKind::kGap; }
   uint64_t LengthBytes() const { return sectorCount * static_cast<uint64_t>(sectorSize); }

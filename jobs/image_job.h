@@ -22,7 +22,7 @@ struct ImageJobInput {
   // The disk's device when known: used instead of the disk number, which
   // names another disk once disks came or went after the list was built.
   std::filesystem::path diskDevice;
-  bool skipBad = false;     // read around unreadable sectors, listing them beside the image
+  bool skipBad = false;  // read around unreadable sectors, listing them beside the image
 };
 
 class ImageJob {

@@ -25,11 +25,13 @@ fs::path g_devRoot = "/dev";
 bool HasPrefix(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
 bool IsWholeDiskName(const std::string& name) {
-  if (HasPrefix(name, "sd") || HasPrefix(name, "vd") || HasPrefix(name, "hd") ||
-      HasPrefix(name, "xvd"))
+  if (HasPrefix(name, "sd") || HasPrefix(name, "vd") || HasPrefix(name, "hd") || HasPrefix(name, "xvd"))
     return true;
-  if (HasPrefix(name, "mmcblk")) return name.find('p') == std::string::npos && name.find("boot") == std::string::npos && name.find("rpmb") == std::string::npos;
-  if (HasPrefix(name, "nvme")) return name.find('n') != std::string::npos && name.find('p') == std::string::npos;
+  if (HasPrefix(name, "mmcblk"))
+    return name.find('p') == std::string::npos && name.find("boot") == std::string::npos &&
+           name.find("rpmb") == std::string::npos;
+  if (HasPrefix(name, "nvme"))
+    return name.find('n') != std::string::npos && name.find('p') == std::string::npos;
   return false;
 }
 
@@ -150,7 +152,8 @@ uint64_t DiskSize512(const std::string& diskName) {
 }
 
 uint32_t DiskLogicalSectorSize(const std::string& diskName) {
-  uint64_t size = ParseU64(ReadSysAttribute(SysfsRoot() / "block" / diskName / "queue" / "logical_block_size"));
+  uint64_t size =
+      ParseU64(ReadSysAttribute(SysfsRoot() / "block" / diskName / "queue" / "logical_block_size"));
   // Only the sizes real drives use; anything else in the file is not trusted.
   if (size < 512 || size > 65536 || (size & (size - 1)) != 0) return 512;
   return static_cast<uint32_t>(size);
@@ -172,7 +175,8 @@ std::vector<uint64_t> UnderlyingDevices(uint64_t devnum) {
     todo.pop_back();
     if (d == 0 || std::find(out.begin(), out.end(), d) != out.end()) continue;
     out.push_back(d);
-    const fs::path dir = SysfsRoot() / "dev" / "block" / (std::to_string(major(d)) + ":" + std::to_string(minor(d)));
+    const fs::path dir =
+        SysfsRoot() / "dev" / "block" / (std::to_string(major(d)) + ":" + std::to_string(minor(d)));
     std::error_code ec;
     for (fs::directory_iterator it(dir / "slaves", ec), end; !ec && it != end; it.increment(ec)) {
       todo.push_back(ParseDevnum(ReadSysAttribute(it->path() / "dev")));
@@ -186,7 +190,8 @@ std::vector<uint64_t> UnderlyingDevices(uint64_t devnum) {
 
 bool RunningAsRoot() { return ::geteuid() == 0; }
 
-int32_t ReadPartitionTable(const fs::path& diskPath, std::string& tableType, std::vector<TableEntry>& entries) {
+int32_t ReadPartitionTable(const fs::path& diskPath, std::string& tableType,
+                           std::vector<TableEntry>& entries) {
   tableType.clear();
   entries.clear();
   errno = 0;
@@ -217,7 +222,8 @@ int32_t ReadPartitionTable(const fs::path& diskPath, std::string& tableType, std
       int type = blkid_partition_get_type(par);
       if (type > 0 && type < 256) e.typeByte = static_cast<uint8_t>(type);
       if (const char* guid = blkid_partition_get_type_string(par)) {
-        for (const char* c = guid; *c; ++c) e.typeGuid.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(*c))));
+        for (const char* c = guid; *c; ++c)
+          e.typeGuid.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(*c))));
       }
       entries.push_back(std::move(e));
     }

@@ -10,17 +10,17 @@
 namespace nuvarin::platform {
 
 struct SysDisk {
-  std::string name;                 // "sda", "nvme0n1", "loop3"
-  std::filesystem::path devicePath; // "/dev/sda"
-  uint64_t devnum = 0;              // major:minor as a dev_t
+  std::string name;                  // "sda", "nvme0n1", "loop3"
+  std::filesystem::path devicePath;  // "/dev/sda"
+  uint64_t devnum = 0;               // major:minor as a dev_t
 };
 
 struct SysPartition {
-  std::string name;                 // "sda1"
-  std::filesystem::path devicePath; // "/dev/sda1"
-  uint32_t number = 0;              // the kernel's partition number
-  uint64_t start = 0;               // first sector, in 512-byte units as sysfs gives it
-  uint64_t size = 0;                // length, in 512-byte units
+  std::string name;                  // "sda1"
+  std::filesystem::path devicePath;  // "/dev/sda1"
+  uint32_t number = 0;               // the kernel's partition number
+  uint64_t start = 0;                // first sector, in 512-byte units as sysfs gives it
+  uint64_t size = 0;                 // length, in 512-byte units
   uint64_t devnum = 0;
 };
 

@@ -30,7 +30,10 @@ std::string UnescapeMountField(const std::string& s) {
       bool ok = true;
       for (size_t k = 1; k <= 3; ++k) {
         char c = s[i + k];
-        if (c < '0' || c > '7') { ok = false; break; }
+        if (c < '0' || c > '7') {
+          ok = false;
+          break;
+        }
         v = v * 8 + (c - '0');
       }
       if (ok) {
@@ -66,10 +69,14 @@ int32_t ProbeNames(blkid_probe pr, std::string& name, std::string* label) {
     blkid_probe_lookup_value(pr, "LABEL", &lab, nullptr);
     if (type) {
       std::string t = type;
-      if (t == "ntfs") name = "NTFS";
-      else if (t == "vfat") name = (version && std::string(version) == "FAT32") ? "FAT32" : "FAT";
-      else if (t == "exfat") name = "exFAT";
-      else name = t;
+      if (t == "ntfs")
+        name = "NTFS";
+      else if (t == "vfat")
+        name = (version && std::string(version) == "FAT32") ? "FAT32" : "FAT";
+      else if (t == "exfat")
+        name = "exFAT";
+      else
+        name = t;
       if (label && lab) *label = lab;
       result = kOk;
     }
@@ -216,19 +223,22 @@ int32_t FileSystemOfPath(const fs::path& path, std::string& name) {
     std::string type, source;
     tail >> type >> source;
     source = UnescapeMountField(source);
-    if (source.rfind("/dev/", 0) == 0 &&
-        (type == "vfat" || type == "msdos" || type == "fuseblk" || type == "exfat" || type == "ntfs" ||
-         type == "ntfs3")) {
+    if (source.rfind("/dev/", 0) == 0 && (type == "vfat" || type == "msdos" || type == "fuseblk" ||
+                                          type == "exfat" || type == "ntfs" || type == "ntfs3")) {
       std::string probed;
       if (ProbeFileSystem(source, probed) == kOk) {
         name = probed;
         return kOk;
       }
     }
-    if (type == "vfat" || type == "msdos") name = "FAT";
-    else if (type == "exfat") name = "exFAT";
-    else if (type == "ntfs" || type == "ntfs3") name = "NTFS";
-    else name = type;
+    if (type == "vfat" || type == "msdos")
+      name = "FAT";
+    else if (type == "exfat")
+      name = "exFAT";
+    else if (type == "ntfs" || type == "ntfs3")
+      name = "NTFS";
+    else
+      name = type;
     return kOk;
   }
   return kErrFileNotFound;

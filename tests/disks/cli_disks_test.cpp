@@ -69,9 +69,10 @@ TEST_F(CliDisks, ListsTheLoopDiskWithPartitionsAndGaps) {
                           "\"firstSector\":75776,\"sectorCount\":69632"),
             std::string::npos)
       << r.output;
-  EXPECT_NE(r.output.find("\"kind\":\"unallocated\",\"device\":\"\",\"partition\":0,\"type\":0,\"fileSystem\":\"\","
-                          "\"label\":\"\",\"firstSector\":43008,\"sectorCount\":32768"),
-            std::string::npos);
+  EXPECT_NE(
+      r.output.find("\"kind\":\"unallocated\",\"device\":\"\",\"partition\":0,\"type\":0,\"fileSystem\":\"\","
+                    "\"label\":\"\",\"firstSector\":43008,\"sectorCount\":32768"),
+      std::string::npos);
   EXPECT_EQ(Nuvarin("disks --bogus").exitCode, 2);
 }
 
@@ -85,7 +86,8 @@ TEST_F(CliDisks, ImagesAPartitionByteForByte) {
   r = Nuvarin("image " + loop_.Partition(1) + " --to " + test::ShellQuote(out.string()));
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.output.find("--overwrite"), std::string::npos);
-  r = Nuvarin("image " + loop_.Partition(1) + " --to " + test::ShellQuote(out.string()) + " --overwrite --skip-bad");
+  r = Nuvarin("image " + loop_.Partition(1) + " --to " + test::ShellQuote(out.string()) +
+              " --overwrite --skip-bad");
   ASSERT_EQ(r.exitCode, 0) << r.output;
   EXPECT_NE(r.output.find("No unreadable sectors"), std::string::npos) << r.output;
   EXPECT_TRUE(test::ReadFile(out) == Sectors(2048, 40960));
@@ -95,7 +97,8 @@ TEST_F(CliDisks, ImagesAPartitionByteForByte) {
 TEST_F(CliDisks, RefusesBadSourcesAndDestinations) {
   EXPECT_EQ(Nuvarin("image").exitCode, 2);
   EXPECT_EQ(Nuvarin("image " + loop_.Partition(2)).exitCode, 2);
-  auto r = Nuvarin("image " + test::ShellQuote(image_.string()) + " --to " + (dir_->path() / "x.img").string());
+  auto r =
+      Nuvarin("image " + test::ShellQuote(image_.string()) + " --to " + (dir_->path() / "x.img").string());
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.output.find("not a disk"), std::string::npos) << r.output;
   r = Nuvarin("image /dev/null --to " + (dir_->path() / "x.img").string());

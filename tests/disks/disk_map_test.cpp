@@ -37,13 +37,20 @@ struct GapCase {
 TEST(GapRules, TableOfLayouts) {
   const uint64_t GiB = 2097152;  // sectors of 512 bytes
   const GapCase cases[] = {
-      {"back to back from 2048, 1 GiB free after", {{2048, 1000000}, {1002048, 500000}}, 1502048 + GiB,
+      {"back to back from 2048, 1 GiB free after",
+       {{2048, 1000000}, {1002048, 500000}},
+       1502048 + GiB,
        {{1502048, GiB}}},
       {"gap of one cylinder is not listed", {{2048, 1000}, {3048 + 16065, 1000}}, 0, {}},
-      {"gap of one cylinder and a sector is listed", {{2048, 1000}, {3048 + 16066, 1000}}, 0, {{3048, 16066}}},
+      {"gap of one cylinder and a sector is listed",
+       {{2048, 1000}, {3048 + 16066, 1000}},
+       0,
+       {{3048, 16066}}},
       {"space before the first partition counts from sector 63", {{63 + 20000, 100}}, 0, {{63, 20000}}},
       {"a volume at sector 0 (no table) leaves no gap", {{0, 50000}}, 50000, {}},
-      {"overlapping entries never make a gap", {{2048, 100000}, {4096, 1000}, {102048 + 20000, 10}}, 0,
+      {"overlapping entries never make a gap",
+       {{2048, 100000}, {4096, 1000}, {102048 + 20000, 10}},
+       0,
        {{102048, 20000}}},
       {"no disk length: no trailing gap", {{2048, 1000}}, 0, {}},
       {"trailing space of one cylinder is not listed", {{2048, 1000}}, 3048 + 16065, {}},
@@ -184,8 +191,8 @@ TEST_F(FakeSysfs, ListsVolumesGapsAndBlankDisksInOrder) {
   EXPECT_EQ(map.Disks()[3].name, "sdz");
   EXPECT_EQ(map.Disks()[3].model, "Fake Stick");
   EXPECT_EQ(map.Disks()[3].tableType, "dos");
-  EXPECT_TRUE(map.Disks()[3].removable);   // sysfs flag
-  EXPECT_TRUE(map.Disks()[2].removable);   // USB bus
+  EXPECT_TRUE(map.Disks()[3].removable);  // sysfs flag
+  EXPECT_TRUE(map.Disks()[2].removable);  // USB bus
   EXPECT_FALSE(map.Disks()[1].removable);
   EXPECT_EQ(map.Disks()[2].sizeBytes, 40960u * 512);
 
@@ -344,8 +351,10 @@ TEST_F(FakeSysfs, FileSystemOfADestinationFromTheMountTable) {
   struct stat st {};
   ASSERT_EQ(::stat(mount_.c_str(), &st), 0);
   const std::string majmin = std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
-  const std::pair<const char*, const char*> cases[] = {
-      {"vfat /not/a/device", "FAT"}, {"exfat /dev/nothing", "exFAT"}, {"ext4 /dev/sdq1", "ext4"}, {"tmpfs tmpfs", "tmpfs"}};
+  const std::pair<const char*, const char*> cases[] = {{"vfat /not/a/device", "FAT"},
+                                                       {"exfat /dev/nothing", "exFAT"},
+                                                       {"ext4 /dev/sdq1", "ext4"},
+                                                       {"tmpfs tmpfs", "tmpfs"}};
   for (const auto& [tail, want] : cases) {
     std::ofstream(mountInfo_) << "21 1 " << majmin << " / / rw shared:1 - " << tail << " rw\n";
     std::string name;

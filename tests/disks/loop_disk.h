@@ -81,7 +81,8 @@ class NtfsMount {
                         " >/dev/null 2>&1 & echo $!");
     pid_ = r.output.substr(0, r.output.find('\n'));
     for (int i = 0; i < 100; ++i) {
-      if (RunCommand("mountpoint -q " + ShellQuote(dir.string())).exitCode == 0) return ::testing::AssertionSuccess();
+      if (RunCommand("mountpoint -q " + ShellQuote(dir.string())).exitCode == 0)
+        return ::testing::AssertionSuccess();
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return ::testing::AssertionFailure() << "ntfs-3g did not mount " << device;

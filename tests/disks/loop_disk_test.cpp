@@ -170,8 +170,9 @@ TEST_F(LoopDisks, MountedVolumeHasFiguresAndGuardsItsDisk) {
   // a loop device: writing there writes to the NTFS partition too.
   ASSERT_TRUE(test::HaveTool("mkfs.ext4")) << "mkfs.ext4 (e2fsprogs) is needed";
   const fs::path inner = dir / "inner.img";
-  ASSERT_EQ(test::RunCommand("truncate -s 4M " + inner.string() + " && mkfs.ext4 -q -F " + inner.string()).exitCode,
-            0);
+  ASSERT_EQ(
+      test::RunCommand("truncate -s 4M " + inner.string() + " && mkfs.ext4 -q -F " + inner.string()).exitCode,
+      0);
   test::LoopDisk innerLoop;
   ASSERT_TRUE(innerLoop.Attach(inner, false));
   const fs::path innerDir = dir_->path() / "inner";
@@ -183,7 +184,8 @@ TEST_F(LoopDisks, MountedVolumeHasFiguresAndGuardsItsDisk) {
       if (mounted) test::RunCommand("umount " + test::ShellQuote(dir.string()));
     }
   } unmount{innerDir};
-  auto r = test::RunCommand("mount -t ext4 " + innerLoop.device() + " " + test::ShellQuote(innerDir.string()));
+  auto r =
+      test::RunCommand("mount -t ext4 " + innerLoop.device() + " " + test::ShellQuote(innerDir.string()));
   ASSERT_EQ(r.exitCode, 0) << r.output;
   unmount.mounted = true;
   bool innerOnNtfs = false, innerOnFat = true;
