@@ -160,7 +160,7 @@ TEST(NtfsBigClusterTest, VolumeWith128KiBClusters) {
   EXPECT_EQ(findings.count("live.bin"), 0u);
   for (const char* name : {"data.bin", "small.txt"}) {
     const FoundItem& item = findings.at(name).item;
-    EXPECT_EQ(item.clusterSize, 131072u);
+    EXPECT_EQ(+item.clusterSize, 131072u);
     ASSERT_EQ(engine.RecoverItem(&item, dir / "out" / name, 0), kOk);
     EXPECT_EQ(ReadFile(dir / "out" / name), ReadFile(dir / "orig" / name)) << name;
   }

@@ -87,20 +87,20 @@ TEST_F(NtfsFastScanTest, ListingAgreesWithTheOracle) {
     const Finding* f = Find(path);
     ASSERT_NE(f, nullptr) << "missing " << path;
     EXPECT_EQ(f->item.isFolder != 0, entry.folder) << path;
-    EXPECT_EQ(f->item.objectId, entry.inode) << path;
+    EXPECT_EQ(+f->item.objectId, entry.inode) << path;
   }
   // Everything we list beyond the oracle's deleted entries is explained: the
   // folders on the paths (in use) and the lost folder with its file.
   for (const auto& [path, f] : *findings_) {
     if (oracle.count(path)) continue;
     if (path == "LostFolder64" || path == "LostFolder64/victim.txt") continue;
-    EXPECT_TRUE(f.item.isFolder) << "unexpected file " << path;
+    EXPECT_TRUE(+f.item.isFolder) << "unexpected file " << path;
   }
   for (const char* folder : {"docs", "docs/deep", "docs/deep/deeper", "fill", "frag", "trash", "trash/sub"}) {
     const Finding* f = Find(folder);
     ASSERT_NE(f, nullptr) << folder;
-    EXPECT_EQ(f->item.isFolder, 1u);
-    EXPECT_EQ(f->item.size, 0u);
+    EXPECT_EQ(+f->item.isFolder, 1u);
+    EXPECT_EQ(+f->item.size, 0u);
   }
   EXPECT_EQ(Find("docs/keep.txt"), nullptr) << "live files are not listed";
   EXPECT_EQ(Find("filler"), nullptr);
@@ -112,25 +112,25 @@ TEST_F(NtfsFastScanTest, FieldsOfAFinding) {
   const Finding* note = Find("docs/note.txt");
   ASSERT_NE(note, nullptr);
   const FoundItem& it = note->item;
-  EXPECT_EQ(it.driveLetter, 3);
-  EXPECT_EQ(it.sourceKind, kSourceFastNtfs);
-  EXPECT_EQ(it.isFolder, 0u);
-  EXPECT_EQ(it.size, 100u);
-  EXPECT_EQ(it.clusterSize, 4096u);
-  EXPECT_EQ(it.objectId, fx.Records().at("docs/note.txt"));
-  EXPECT_EQ(it.entrySector, MapRecordToSector(engine_->Geometry(), engine_->MftRuns(), it.objectId));
-  EXPECT_EQ(it.volumeStartSector, 0u);
-  EXPECT_NE(it.creationTime, 0u);
-  EXPECT_NE(it.modificationTime, 0u);
-  EXPECT_EQ(it.contentCheck, 1u);
+  EXPECT_EQ(+it.driveLetter, 3);
+  EXPECT_EQ(+it.sourceKind, kSourceFastNtfs);
+  EXPECT_EQ(+it.isFolder, 0u);
+  EXPECT_EQ(+it.size, 100u);
+  EXPECT_EQ(+it.clusterSize, 4096u);
+  EXPECT_EQ(+it.objectId, fx.Records().at("docs/note.txt"));
+  EXPECT_EQ(+it.entrySector, MapRecordToSector(engine_->Geometry(), engine_->MftRuns(), it.objectId));
+  EXPECT_EQ(+it.volumeStartSector, 0u);
+  EXPECT_NE(+it.creationTime, 0u);
+  EXPECT_NE(+it.modificationTime, 0u);
+  EXPECT_EQ(+it.contentCheck, 1u);
   std::string path;
   EXPECT_EQ(engine_->GetItemPath(&it, path), kOk);
   EXPECT_EQ(path, "docs/");
-  EXPECT_EQ(Find("docs/deep/empty.dat")->item.contentCheck, 0u) << "resident and empty";
-  EXPECT_EQ(Find("docs/big.bin")->item.size, 3u << 20);
+  EXPECT_EQ(+Find("docs/deep/empty.dat")->item.contentCheck, 0u) << "resident and empty";
+  EXPECT_EQ(+Find("docs/big.bin")->item.size, 3u << 20);
   // The sweep reads the MFT in 1,024-record chunks; this MFT has more records than one chunk.
   ASSERT_NE(Find("frag/frag1.bin"), nullptr);
-  EXPECT_GT(Find("frag/frag1.bin")->item.objectId, 1024u);
+  EXPECT_GT(+Find("frag/frag1.bin")->item.objectId, 1024u);
   uint32_t count = 0;
   EXPECT_EQ(engine_->CountFolderFiles(&Find("trash")->item, 1, count), kOk);
   EXPECT_EQ(count, 3u);
@@ -141,9 +141,9 @@ TEST_F(NtfsFastScanTest, FieldsOfAFinding) {
 TEST_F(NtfsFastScanTest, ReusedFolderRecordBecomesLostFolder) {
   const Finding* lost = Find("LostFolder64");
   ASSERT_NE(lost, nullptr);
-  EXPECT_EQ(lost->item.isFolder, 1u);
-  EXPECT_EQ(lost->item.objectId, 64u);
-  EXPECT_EQ(lost->item.clusterSize, kNoClusterSize);
+  EXPECT_EQ(+lost->item.isFolder, 1u);
+  EXPECT_EQ(+lost->item.objectId, 64u);
+  EXPECT_EQ(+lost->item.clusterSize, kNoClusterSize);
   EXPECT_EQ(lost->level, 1u);
   const Finding* victim = Find("LostFolder64/victim.txt");
   ASSERT_NE(victim, nullptr);
