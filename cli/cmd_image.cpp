@@ -83,6 +83,7 @@ int CmdImage(const std::vector<std::string>& args) {
   input.sources.push_back(area);
 
   TerminalView view;
+  view.SetShowFileCount(false);
   view.OnMessage("Copying " + description + " (" + std::to_string(source.sectorCount) + " sectors, " +
                  SizeText(static_cast<int64_t>(imageBytes)) + ")");
   JobControl control;

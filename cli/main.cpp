@@ -24,7 +24,7 @@ const char kUsage[] =
     "          [--allow-same-device]\n"
     "                               scan and copy every finding below DIR\n"
     "  disks [--json]               disks, partitions and unallocated gaps\n"
-    "  image SOURCE --to FILE.img [--skip-bad]\n"
+    "  image SOURCE --to FILE.img [--skip-bad] [--overwrite]\n"
     "                               copy a disk or partition sector by sector\n"
     "\n"
     "TARGET is a disk image file, a block device (/dev/sdb, /dev/sdb1) or a\n"

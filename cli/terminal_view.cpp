@@ -75,7 +75,7 @@ void TerminalView::OnProgress(const JobProgress& p) {
   line += p.etaSeconds < 0 ? "  estimating time" : "  " + DurationText(p.etaSeconds) + " left";
   if (p.sectorsTotal != 0) {
     line += "  sectors " + std::to_string(p.sectorsDone) + "/" + std::to_string(p.sectorsTotal);
-    line += "  files " + std::to_string(p.filesFound);
+    if (showFiles_) line += "  files " + std::to_string(p.filesFound);
   }
   Draw(line);
 }

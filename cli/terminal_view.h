@@ -27,6 +27,8 @@ class TerminalView : public IJobView {
   bool Interactive() const { return interactive_; }
   // Pre-set answer to AskContinuePrevious (--resume / --fresh); -1 asks.
   void SetResumeAnswer(int answer) { resumeAnswer_ = answer; }
+  // Jobs that find no files (disk imaging) leave the file count out.
+  void SetShowFileCount(bool show) { showFiles_ = show; }
 
  private:
   void Draw(const std::string& line);
@@ -35,6 +37,7 @@ class TerminalView : public IJobView {
   bool barShown_ = false;
   uint64_t lastDrawMs_ = 0;
   int resumeAnswer_ = -1;
+  bool showFiles_ = true;
 };
 
 // Ctrl-C cancels the job whose control is installed; a second Ctrl-C while
