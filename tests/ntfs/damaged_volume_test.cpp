@@ -9,6 +9,7 @@
 #include "ntfs/attribute.h"
 #include "ntfs/fast_ntfs_recovery.h"
 #include "ntfs/mft_record.h"
+#include "platform/disk_table.h"
 #include "platform/error_codes.h"
 #include "platform/file_io.h"
 #include "scan_fixture.h"
@@ -164,6 +165,68 @@ TEST(NtfsBigClusterTest, VolumeWith128KiBClusters) {
     ASSERT_EQ(engine.RecoverItem(&item, dir / "out" / name, 0), kOk);
     EXPECT_EQ(ReadFile(dir / "out" / name), ReadFile(dir / "orig" / name)) << name;
   }
+}
+
+
+// A volume that starts inside a disk: the loop device holds 1 MiB before the
+// volume, the engine is opened on the area at sector 2048, and every sector it
+// reports and reads is absolute on the disk.
+TEST(NtfsDiskAreaTest, VolumeInsideADiskThroughOpenDisk) {
+  auto& fx = NtfsVolumeFixture::Get();
+  ASSERT_TRUE(fx.ok()) << fx.log();
+  ASSERT_TRUE(test::HaveTool("losetup"));
+  test::TempDir dir("ntfs-disk");
+  auto disk = dir / "disk.img";
+  auto made = test::RunCommand("head -c 1048576 /dev/zero > " + test::ShellQuote(disk.string()) + " && cat " +
+                               test::ShellQuote(fx.Image().string()) + " >> " + test::ShellQuote(disk.string()));
+  ASSERT_EQ(made.exitCode, 0) << made.output;
+  auto attach = test::RunCommand("losetup -f --show -r " + test::ShellQuote(disk.string()));
+  ASSERT_EQ(attach.exitCode, 0) << attach.output;
+  std::string device = attach.output.substr(0, attach.output.find('\n'));
+  struct Detach {
+    std::string device;
+    ~Detach() { test::RunCommand("losetup -d " + test::ShellQuote(device)); }
+  } detach{device};
+  std::string name = std::filesystem::path(device).filename();
+  auto disks = platform::ListWholeDisks();
+  uint32_t index = UINT32_MAX;
+  for (uint32_t i = 0; i < disks.size(); ++i)
+    if (disks[i].name == name) index = i;
+  ASSERT_NE(index, UINT32_MAX) << device << " not in the disk table";
+
+  CFastNtfsRecovery onImage;
+  ASSERT_EQ(onImage.OpenImage(fx.Image(), 0), kOk);
+  ScanLogIndex::Instance().NewScanFolder();
+  ASSERT_EQ(onImage.OpenLog(nullptr), kOk);
+  auto expected = test::WalkFindings(onImage);
+
+  const uint64_t volumeSectors = std::filesystem::file_size(fx.Image()) / 512;
+  CFastNtfsRecovery engine;
+  ASSERT_EQ(engine.OpenDisk(index, 2048, volumeSectors, 2), kOk);
+  EXPECT_EQ(engine.Geometry().volumeStart, 2048u);
+  ScanLogIndex::Instance().NewScanFolder();
+  ASSERT_EQ(engine.OpenLog(nullptr), kOk);
+  auto findings = test::WalkFindings(engine);
+  ASSERT_EQ(findings.size(), expected.size());
+  for (const auto& [path, f] : expected) {
+    ASSERT_EQ(findings.count(path), 1u) << path;
+    if (f.item.clusterSize == kNoClusterSize) continue;  // lost folders carry no sectors
+    EXPECT_EQ(+findings.at(path).item.entrySector, f.item.entrySector + 2048) << path;
+    EXPECT_EQ(+findings.at(path).item.volumeStartSector, 2048u);
+  }
+  for (const char* path : {"docs/big.bin", "frag/frag1.bin", "docs/note.txt"}) {
+    auto dest = dir / "out" / std::filesystem::path(path).filename();
+    ASSERT_EQ(engine.RecoverItem(&findings.at(path).item, dest, 0), kOk) << path;
+    EXPECT_EQ(ReadFile(dest), ReadFile(fx.Original(path))) << path;
+  }
+  // Free extents are relative to the area.
+  ASSERT_EQ(engine.LoadAllocationBitmap(), kOk);
+  ASSERT_EQ(onImage.LoadAllocationBitmap(), kOk);
+  uint64_t a = 0, b = 0, la = 0, lb = 0;
+  EXPECT_EQ(engine.NextFreeExtent(a, la), 1);
+  EXPECT_EQ(onImage.NextFreeExtent(b, lb), 1);
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(la, lb);
 }
 
 }  // namespace
