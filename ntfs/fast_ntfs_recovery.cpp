@@ -142,7 +142,6 @@ int32_t CFastNtfsRecovery::Scan() {
     if (CheckedMul<uint64_t>(run.clusterCount, spc, sectors)) CheckedAdd(total, sectors, total);
   }
 
-  int32_t error = kOk;
   int64_t lcn = 0;
   const uint64_t chunkSectors = chunk_.size() / bps;
   for (const DataRun& run : mftRuns_) {
@@ -190,7 +189,7 @@ int32_t CFastNtfsRecovery::Scan() {
     ProcessRecord(recordBuffer_.data(), geometry_.recordSize, lba, Mode::kFolder, f);
   }
   if (progress_) return progress_(context_, 100, weight_, eta, 0, 0, 0, 0);
-  return error;
+  return kOk;
 }
 
 void CFastNtfsRecovery::CommitItem(const FoundItem& item, RelationKey key, const char* folderName) {

@@ -287,10 +287,14 @@ TEST_F(NtfsFastScanTest, AllocationBitmapAndFreeExtents) {
     uint64_t c = position / spc;
     ASSERT_GE(position, before);
     ASSERT_FALSE(used(c)) << "extent starts on a used cluster " << c;
-    if (c > 0 && position - before >= spc) EXPECT_TRUE(used(c - 1));
+    if (c > 0 && position - before >= spc) {
+      EXPECT_TRUE(used(c - 1));
+    }
     uint64_t e = c + length / spc;
     for (uint64_t k = c; k < e; ++k) ASSERT_FALSE(used(k));
-    if (e < clusters) EXPECT_TRUE(used(e));
+    if (e < clusters) {
+      EXPECT_TRUE(used(e));
+    }
     position += length;
   }
   EXPECT_GT(extents, 10u) << "the fixture leaves holes";
