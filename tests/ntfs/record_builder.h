@@ -31,7 +31,7 @@ class RecordBuilder {
     size_t at = Begin(type, length);
     Put32(at + 0x10, static_cast<uint32_t>(value.size()));
     Put16(at + 0x14, 0x18);
-    std::memcpy(&bytes_[at + 0x18], value.data(), value.size());
+    if (!value.empty()) std::memcpy(&bytes_[at + 0x18], value.data(), value.size());
     return *this;
   }
   // A non-resident attribute with the given run-list bytes at 0x40.
