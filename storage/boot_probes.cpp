@@ -9,6 +9,11 @@ bool IsClusterSizeByte(uint8_t v) {
   return v == 1 || v == 2 || v == 4 || v == 8 || v == 16 || v == 32 || v == 64 || v == 128;
 }
 
+// NTFS writes clusters above 64 KiB as a negative exponent: the byte b >= 0x80
+// means 2^(256 - b) sectors. 0xF4 is 4,096 sectors, the 2 MiB clusters of
+// today's volumes on 512-byte sectors; 0x80 itself stays 128.
+bool IsNtfsClusterSizeByte(uint8_t v) { return IsClusterSizeByte(v) || v >= 0xF4; }
+
 bool HasBootSignature(const ByteReader& r) { return r.u8(510) == 0x55 && r.u8(511) == 0xAA; }
 
 bool Fat1216LayoutTest(const ByteReader& r) {
@@ -29,7 +34,7 @@ bool ProbeNtfsBoot(const uint8_t* sector, size_t length) {
   if (!r.equals(3, "NTFS    ")) return false;
   if (r.le16(11) % 512 != 0) return false;
   if (r.le16(14) != 0) return false;
-  if (!IsClusterSizeByte(r.u8(13))) return false;
+  if (!IsNtfsClusterSizeByte(r.u8(13))) return false;
   if (r.le64(40) == 0) return false;
   for (size_t off : {16, 17, 18, 19, 20, 22, 23, 32, 33, 34, 35}) {
     if (r.u8(off) != 0) return false;

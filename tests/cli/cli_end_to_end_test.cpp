@@ -132,6 +132,21 @@ TEST_F(CliTest, SampleCardRecoversItsDeletedFiles) {
   EXPECT_TRUE(std::filesystem::exists(out + "-tree/Documents/Old Letters/Letter to Anna.txt")) << folders.output;
 }
 
+// Clusters above 64 KiB are written as a negative exponent in the boot
+// sector; such a volume is still taken for NTFS and its deleted file comes back.
+TEST_F(CliTest, NtfsWith128KiBClustersIsRecognisedAndRecovered) {
+  CommandResult made = RunCommand("bash " + ShellQuote(FixtureScript("ntfs_big_clusters.sh").string()) + " " +
+                                  ShellQuote(dir_.path().string()));
+  ASSERT_EQ(made.exitCode, 0) << made.output;
+  std::string img = (dir_ / "big.img").string();
+  CommandResult info = Run("info " + ShellQuote(img));
+  EXPECT_NE(info.output.find("Holds:       NTFS"), std::string::npos) << info.output;
+  std::string out = (dir_ / "out").string();
+  CommandResult r = Run("recover " + ShellQuote(img) + " --to " + ShellQuote(out));
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_EQ(ReadFile(std::filesystem::path(out) / "others" / "data.bin"), ReadFile(dir_ / "orig" / "data.bin"));
+}
+
 TEST_F(CliTest, HelpListsTheCommands) {
   CommandResult r = Run("--help");
   EXPECT_EQ(r.exitCode, 0);
