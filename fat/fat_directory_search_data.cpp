@@ -8,6 +8,7 @@
 
 #include "fat/fat_directory_search.h"
 #include "fat/fat_extraction.h"
+#include "storage/file_type_groups.h"
 #include "platform/error_codes.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
@@ -147,7 +148,7 @@ int32_t CProfessionalFatRecovery::PreviewItem(const FoundItem* item, std::filesy
   const uint32_t capacityIn = bufferSize;
   bufferSize = 0;
   std::filesystem::path folder = platform::ScanLogRoot();
-  std::filesystem::path target = PreviewTarget(folder, item->Name());
+  std::filesystem::path target = PreviewDestination(item->Name(), folder);
   platform::FileHandle out = platform::kInvalidHandle;
   if (!target.empty()) {
     platform::CreateFolders(folder);

@@ -20,20 +20,6 @@ namespace {
 constexpr size_t kRecoverPieceBytes = 1024 * 1024;
 constexpr size_t kPreviewPieceBytes = 65536;
 
-// Whether the "*.a|*.b" list holds exactly `ext` (lower case).
-bool ListHasExtension(std::string_view list, std::string_view ext) {
-  if (ext.empty()) return false;
-  size_t pos = 0;
-  while (pos <= list.size()) {
-    size_t bar = list.find('|', pos);
-    std::string_view token = list.substr(pos, bar == std::string_view::npos ? std::string_view::npos : bar - pos);
-    if (token.size() == ext.size() + 2 && token.substr(0, 2) == "*." && token.substr(2) == ext) return true;
-    if (bar == std::string_view::npos) break;
-    pos = bar + 1;
-  }
-  return false;
-}
-
 size_t PieceCapacity(uint32_t clusterBytes, size_t preferred) {
   size_t clusters = std::max<size_t>(1, preferred / clusterBytes);
   return clusters * clusterBytes;
@@ -133,20 +119,6 @@ int32_t RecoverFatFileData(const SectorDevice& device, FatTable& fat, uint32_t b
   return writer.Finish(kErrReadFault);
 }
 
-std::filesystem::path PreviewTarget(const std::filesystem::path& folder, std::string_view name) {
-  std::string_view ext = NameExtension(name);
-  std::string lower = platform::AsciiLower(ext);
-  if (ListHasExtension(kPreviewDocumentList, lower)) {
-    std::filesystem::path target = folder / SafeComponentName(name);
-    if (platform::Utf8ToUtf16(target.string()).size() < 260) return target;
-    return {};
-  }
-  bool media = ListHasExtension(kAudioList, lower) || ListHasExtension(kVideoList, lower);
-  if (media) return folder / "tmp.avi";
-  if (ListHasExtension(kPhotoList, lower)) return folder / "tmp.jpg";
-  return {};
-}
-
 int32_t PreviewFatItem(const SectorDevice& device, FatTable& fat, uint32_t bytesPerSector, const FoundItem* item,
                        std::filesystem::path& outPath, uint8_t* buffer, uint32_t& bufferSize,
                        ShortCallback callback, void* context) {
@@ -157,7 +129,7 @@ int32_t PreviewFatItem(const SectorDevice& device, FatTable& fat, uint32_t bytes
   const uint32_t capacityIn = bufferSize;
   bufferSize = 0;
   std::filesystem::path folder = platform::ScanLogRoot();
-  std::filesystem::path target = PreviewTarget(folder, item->Name());
+  std::filesystem::path target = PreviewDestination(item->Name(), folder);
   platform::FileHandle out = platform::kInvalidHandle;
   if (!target.empty()) {
     platform::CreateFolders(folder);

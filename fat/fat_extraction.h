@@ -55,8 +55,4 @@ int32_t PreviewFatItem(const SectorDevice& device, FatTable& fat, uint32_t bytes
                        std::filesystem::path& outPath, uint8_t* buffer, uint32_t& bufferSize,
                        ShortCallback callback, void* context);
 
-// The file a preview of `name` is written to under `folder`, or an empty path
-// when the preview goes to memory.
-std::filesystem::path PreviewTarget(const std::filesystem::path& folder, std::string_view name);
-
 }  // namespace nuvarin

@@ -150,10 +150,6 @@ class PreviewSink final : public NtfsDataSink {
   void* context_;
 };
 
-bool ListHas(const char* list, const std::string& extension) {
-  return !extension.empty() && std::string_view(list).find(extension) != std::string_view::npos;
-}
-
 }  // namespace
 
 int32_t RecoverNtfsFile(const FoundItem& item, const std::filesystem::path& path, const SectorDevice& device,
@@ -171,19 +167,6 @@ int32_t RecoverNtfsFile(const FoundItem& item, const std::filesystem::path& path
   return writer.Finish(kErrReadFault);
 }
 
-std::filesystem::path PreviewTargetPath(const FoundItem& item, const std::filesystem::path& folder) {
-  std::string ext = platform::AsciiLower(NameExtension(item.Name()));
-  std::filesystem::path target;
-  if (ListHas(kPreviewDocumentList, ext))
-    target = folder / SafeComponentName(item.Name());
-  else if (ListHas(kPhotoList, ext))
-    target = folder / "tmp.jpg";
-  else if (ListHas(kAudioList, ext) || ListHas(kVideoList, ext))
-    target = folder / "tmp.avi";
-  if (target.native().size() >= 260) target.clear();
-  return target;
-}
-
 int32_t PreviewNtfsItem(const FoundItem* item, std::filesystem::path& outPath, uint8_t* buffer,
                         uint32_t& bufferSize, ShortCallback callback, void* context, const SectorDevice& device,
                         uint32_t bytesPerSector, const NtfsDataLookup& lookup) {
@@ -191,7 +174,7 @@ int32_t PreviewNtfsItem(const FoundItem* item, std::filesystem::path& outPath, u
   bufferSize = 0;
   if (!item) return kErrInvalidParameter;
   std::filesystem::path folder = platform::ScanLogRoot();
-  std::filesystem::path target = PreviewTargetPath(*item, folder);
+  std::filesystem::path target = PreviewDestination(item->Name(), folder);
   platform::FileHandle file = platform::kInvalidHandle;
   uint64_t wanted = item->size;
   if (!target.empty()) {

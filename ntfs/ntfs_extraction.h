@@ -59,7 +59,5 @@ int32_t PreviewNtfsItem(const FoundItem* item, std::filesystem::path& outPath, u
                         uint32_t& bufferSize, ShortCallback callback, void* context, const SectorDevice& device,
                         uint32_t bytesPerSector, const NtfsDataLookup& lookup);
 
-// Preview destination of a name: the file path, or empty for the memory buffer.
-std::filesystem::path PreviewTargetPath(const FoundItem& item, const std::filesystem::path& scanLogFolder);
 
 }  // namespace nuvarin

@@ -30,33 +30,6 @@ bool SkipsOneSector(uint32_t kind) {
   }
 }
 
-// True when `list` ("*.a|*.b|...") holds the extension as one of its entries.
-bool ListHolds(const char* list, const std::string& ext) {
-  if (ext.empty()) return false;
-  std::string_view all(list);
-  std::string entry = "*." + ext;
-  for (size_t at = all.find(entry); at != std::string_view::npos; at = all.find(entry, at + 1)) {
-    size_t end = at + entry.size();
-    if ((at == 0 || all[at - 1] == '|') && (end == all.size() || all[end] == '|')) return true;
-  }
-  return false;
-}
-
-// Where a preview of `name` goes: a file in the scan-log folder, or nothing
-// (the memory buffer).
-std::filesystem::path PreviewTarget(std::string_view name) {
-  std::string ext = platform::AsciiLower(NameExtension(name));
-  const std::filesystem::path folder = platform::ScanLogRoot();
-  if (ListHolds(kPreviewDocumentList, ext)) {
-    std::filesystem::path target = folder / SafeComponentName(name);
-    if (platform::Utf8ToUtf16(target.string()).size() < 260) return target;
-    return {};
-  }
-  if (ListHolds(kPhotoList, ext)) return folder / "tmp.jpg";
-  if (ListHolds(kAudioList, ext) || ListHolds(kVideoList, ext)) return folder / "tmp.avi";
-  return {};
-}
-
 }  // namespace
 
 CFileTypeRecovery::CFileTypeRecovery() : copyBuffer_(kCopyBytes) {}
@@ -231,7 +204,7 @@ int32_t CFileTypeRecovery::PreviewItem(const FoundItem* item, std::filesystem::p
   auto report = [&](int32_t percent, int32_t error) { return callback ? callback(context, percent, error) : 0; };
   const uint32_t capacity = bufferSize;
   bufferSize = 0;
-  std::filesystem::path target = PreviewTarget(item->Name());
+  std::filesystem::path target = PreviewDestination(item->Name(), platform::ScanLogRoot());
   platform::FileHandle out = platform::kInvalidHandle;
   if (!target.empty()) {
     platform::CreateFolders(target.parent_path());

@@ -1,6 +1,8 @@
 #include "storage/file_type_groups.h"
 
 #include "platform/text.h"
+#include "storage/found_item.h"
+#include "storage/recovered_output.h"
 
 namespace nuvarin {
 
@@ -77,6 +79,31 @@ FileGroup GroupOfName(std::string_view name) {
     if (std::string_view(GroupList(g)).find(ext) != std::string_view::npos) return g;
   }
   return FileGroup::kOthers;
+}
+
+bool ListHasExtension(std::string_view list, std::string_view ext) {
+  if (ext.empty()) return false;
+  size_t pos = 0;
+  while (pos <= list.size()) {
+    size_t bar = list.find('|', pos);
+    std::string_view token = list.substr(pos, bar == std::string_view::npos ? std::string_view::npos : bar - pos);
+    if (token.size() == ext.size() + 2 && token.substr(0, 2) == "*." && token.substr(2) == ext) return true;
+    if (bar == std::string_view::npos) break;
+    pos = bar + 1;
+  }
+  return false;
+}
+
+std::filesystem::path PreviewDestination(std::string_view name, const std::filesystem::path& folder) {
+  const std::string ext = platform::AsciiLower(NameExtension(name));
+  if (ListHasExtension(kPreviewDocumentList, ext)) {
+    std::filesystem::path target = folder / SafeComponentName(name);
+    if (platform::Utf8ToUtf16(target.string()).size() < 260) return target;
+    return {};
+  }
+  if (ListHasExtension(kPhotoList, ext)) return folder / "tmp.jpg";
+  if (ListHasExtension(kAudioList, ext) || ListHasExtension(kVideoList, ext)) return folder / "tmp.avi";
+  return {};
 }
 
 std::string AllGroupsPattern() {

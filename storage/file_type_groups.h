@@ -1,6 +1,7 @@
 // The six file groups the result views offer, each a fixed list of extension
 // masks ("*.jpg|*.png|...").
 #pragma once
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,15 @@ const char* GroupList(FileGroup group);
 // The group of a file name: its lower-cased extension searched as text in the
 // lists in the order photo, audio, video, document, archive; else others.
 FileGroup GroupOfName(std::string_view name);
+// True when the list holds the mask "*.<ext>" for exactly this extension
+// (given lower-case, without the dot).
+bool ListHasExtension(std::string_view list, std::string_view ext);
+// Where a preview of a file named `name` is written: `folder` + the name for
+// the documents previews convert, `folder` + "tmp.jpg" for pictures,
+// `folder` + "tmp.avi" for audio and video; empty (the memory buffer) for
+// everything else and for a document path of 260 characters or more.
+std::filesystem::path PreviewDestination(std::string_view name, const std::filesystem::path& folder);
+
 // The five lists joined by "|" in the order photo, audio, video, document,
 // archive: the pattern when the user picked no type.
 std::string AllGroupsPattern();

@@ -1,6 +1,8 @@
 // Size and duration texts, and the file type groups with their patterns.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <cstdint>
 #include <string>
 
@@ -111,6 +113,25 @@ TEST(FileTypeGroups, FolderNamesAndParsing) {
   EXPECT_EQ(parsed, FileGroup::kOthers);
   EXPECT_FALSE(ParseGroupName("pictures", parsed));
   EXPECT_FALSE(ParseGroupName("", parsed));
+}
+
+// Where every engine writes a preview: documents under their own (safe) name,
+// pictures to tmp.jpg, sound and video to tmp.avi, the rest to memory.
+TEST(FileTypeGroups, PreviewDestinations) {
+  const std::filesystem::path folder = "/logs";
+  const std::pair<const char*, const char*> cases[] = {
+      {"Report.PDF", "/logs/Report.PDF"}, {"a.docx", "/logs/a.docx"},  {"photo.jpg", "/logs/tmp.jpg"},
+      {"scan.TIFF", "/logs/tmp.jpg"},     {"song.mp3", "/logs/tmp.avi"}, {"clip.mkv", "/logs/tmp.avi"},
+      {"notes.txt", ""},                  {"x.do", ""},                  {"readme", ""},
+      {"../evil.pdf", "/logs/.._evil.pdf"},
+  };
+  for (const auto& [name, expected] : cases) {
+    EXPECT_EQ(PreviewDestination(name, folder).string(), std::string(expected)) << name;
+  }
+  EXPECT_TRUE(PreviewDestination(std::string(300, 'a') + ".pdf", folder).empty());
+  EXPECT_TRUE(ListHasExtension(kArchiveList, "7z"));
+  EXPECT_FALSE(ListHasExtension(kArchiveList, "z"));
+  EXPECT_FALSE(ListHasExtension(kArchiveList, ""));
 }
 
 }  // namespace
