@@ -46,6 +46,9 @@ int ScanJob::Run(std::vector<JobTarget*>& targets, bool professional) {
         std::filesystem::path previous = resumable->PreviousScanFolder();
         resumable->ClearResuming();
         ScanLogIndex::Instance().RemoveEntry(previous);
+        view_.OnMessage("Starting a new deep scan of " + target->description + ".");
+      } else {
+        view_.OnMessage("Continuing the earlier deep scan of " + target->description + " where it stopped.");
       }
     }
     target->engine->SetProgressCallback(&ScanJob::OnProgress, nullptr, this, 100);

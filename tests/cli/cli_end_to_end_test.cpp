@@ -147,6 +147,25 @@ TEST_F(CliTest, NtfsWith128KiBClustersIsRecognisedAndRecovered) {
   EXPECT_EQ(ReadFile(std::filesystem::path(out) / "others" / "data.bin"), ReadFile(dir_ / "orig" / "data.bin"));
 }
 
+// A deep scan is recorded; the next one of the same unchanged image continues
+// it (the default without a terminal, or --resume), --fresh starts again.
+TEST_F(CliTest, DeepScanContinuesUnlessToldToStartAfresh) {
+  std::string img = (dir_ / "raw.img").string();
+  ASSERT_EQ(RunCommand("head -c 4194304 /dev/urandom > " + ShellQuote(img)).exitCode, 0);
+  CommandResult first = Run("scan " + ShellQuote(img) + " --mode deep");
+  ASSERT_EQ(first.exitCode, 0) << first.output;
+  EXPECT_EQ(first.output.find("Continuing"), std::string::npos) << first.output;
+  for (const char* flags : {"", " --resume"}) {
+    CommandResult again = Run("scan " + ShellQuote(img) + " --mode formatted" + flags);
+    EXPECT_EQ(again.exitCode, 0) << again.output;
+    EXPECT_NE(again.output.find("Continuing the earlier deep scan"), std::string::npos) << flags << again.output;
+  }
+  CommandResult fresh = Run("scan " + ShellQuote(img) + " --mode deep --fresh");
+  EXPECT_EQ(fresh.exitCode, 0) << fresh.output;
+  EXPECT_NE(fresh.output.find("Starting a new deep scan"), std::string::npos) << fresh.output;
+  EXPECT_EQ(Run("scan " + ShellQuote(img) + " --resume --fresh --mode deep").exitCode, 2);
+}
+
 TEST_F(CliTest, HelpListsTheCommands) {
   CommandResult r = Run("--help");
   EXPECT_EQ(r.exitCode, 0);

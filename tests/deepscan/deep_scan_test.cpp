@@ -38,7 +38,14 @@ class DeepScanFixtures : public ::testing::Environment {
                         ShellQuote((root / "fat32.img").string()) + " && " +
                         script("deepscan_make_ntfs_reformatted.sh") + " " + src + " " +
                         ShellQuote((root / "ntfs.img").string()) + " && " + script("deepscan_make_wiped_disk.sh") +
-                        " " + src + " " + ShellQuote((root / "disk.img").string()));
+                        " " + src + " " + ShellQuote((root / "disk.img").string()) + " && " +
+                        script("deepscan_make_ntfs_reformatted.sh") + " " + src + " " +
+                        ShellQuote((root / "ntfs-as-fat32.img").string()) + " keep && mkfs.fat -F 32 " +
+                        ShellQuote((root / "ntfs-as-fat32.img").string()) + " >/dev/null && truncate -s 32M " +
+                        ShellQuote((root / "ext4.img").string()) + " && mkfs.ext4 -q -F " +
+                        ShellQuote((root / "ext4.img").string()) + " && debugfs -w -R " +
+                        ShellQuote("write \"" + (root / "src/photos/Harbour at dawn.jpg").string() + "\" harbour.jpg") +
+                        " " + ShellQuote((root / "ext4.img").string()) + " >/dev/null 2>&1");
     ASSERT_EQ(r.exitCode, 0) << r.output;
   }
   void TearDown() override { fs::remove_all(root); }
@@ -217,6 +224,42 @@ TEST(DeepScan, WipedPartitionTableGivesBackBothVolumes) {
     ASSERT_NE(hit, nullptr);
     EXPECT_EQ(Recover(*scan.engine, *hit, out.path()), test::ReadFile(Source(e.source)));
   }
+}
+
+// Files whose metadata is gone come back by their signatures, byte for byte.
+void ExpectCarved(const ScanOutcome& scan, const std::vector<std::string>& sources) {
+  test::TempDir out("nuvarin-deep-carved");
+  std::vector<std::vector<uint8_t>> carved;
+  for (const FoundItem& f : scan.files) {
+    if (f.sourceKind == kSourceSignature) carved.push_back(Recover(*scan.engine, f, out.path()));
+  }
+  for (const std::string& rel : sources) {
+    SCOPED_TRACE(rel);
+    const std::vector<uint8_t> original = test::ReadFile(Source(rel));
+    EXPECT_TRUE(std::any_of(carved.begin(), carved.end(),
+                            [&](const std::vector<uint8_t>& c) { return StartsWith(c, original); }));
+  }
+}
+
+// mkfs.fat over an NTFS volume overwrites the MFT with its FATs: no record
+// survives, so the files come back by carving.
+TEST(DeepScan, NtfsFormattedAsFat32GivesBackCarvedFiles) {
+  ScanOutcome scan = DeepScan(DeepScanFixtures::root / "ntfs-as-fat32.img");
+  ASSERT_NE(scan.engine, nullptr);
+  EXPECT_EQ(scan.result, 0);
+  ExpectCarved(scan, {"photos/Harbour at dawn.jpg", "photos/Garden path.jpg", "docs/Annual summary.pdf",
+                      "music/Tone A.wav"});
+}
+
+// The ext engine hands out no free extents: the whole area is swept.
+TEST(DeepScan, Ext4AreaIsSweptWhole) {
+  ScanOutcome scan = DeepScan(DeepScanFixtures::root / "ext4.img");
+  auto* composite = dynamic_cast<CProfessionalRecovery*>(scan.engine.get());
+  ASSERT_NE(composite, nullptr);
+  EXPECT_EQ(scan.result, 0);
+  EXPECT_FALSE(composite->LastSweep().freeSpaceMode);
+  EXPECT_EQ(composite->LastSweep().sectorsTotal, 32u * 2048);
+  ExpectCarved(scan, {"photos/Harbour at dawn.jpg"});
 }
 
 std::set<std::string> Names(const std::vector<FoundItem>& files) {
