@@ -1,7 +1,6 @@
 #include "deepscan/professional_recovery.h"
 
 #include <algorithm>
-#include <map>
 #include <unordered_map>
 
 #include "fat/dir_entry.h"
@@ -19,16 +18,6 @@ namespace {
 
 constexpr size_t kSweepBufferBytes = 65536;
 constexpr size_t kRecordReadBytes = 8192;
-
-// The folder-listing order of the log store: files before folders, then by
-// name without regard to case.
-void SortListing(std::vector<FoundItem>& items) {
-  if (items.size() < 2) return;
-  std::stable_sort(items.begin(), items.end(), [](const FoundItem& a, const FoundItem& b) {
-    if ((a.isFolder != 0) != (b.isFolder != 0)) return a.isFolder == 0;
-    return platform::AsciiLower(a.Name()) < platform::AsciiLower(b.Name());
-  });
-}
 
 bool IsNtfsCandidate(const ByteReader& r, uint32_t recordSize) {
   return r.equals(0, "FILE", 4) && r.le32(24) <= recordSize && r.le32(28) == recordSize &&
@@ -361,7 +350,7 @@ int32_t CProfessionalRecovery::ReadFolder(const FoundItem* folder, uint32_t dept
       if (engine) engine->ReadFolder(nullptr, 0, out);
     }
   }
-  SortListing(out);
+  SortFolderListing(out);
   return rc;
 }
 
@@ -455,7 +444,7 @@ int32_t CProfessionalRecovery::SearchItems(const std::string& pattern, std::vect
     }
     out.push_back(c);
   }
-  SortListing(out);
+  SortFolderListing(out);
   return 0;
 }
 

@@ -226,6 +226,8 @@ int32_t ReadWholeFile(platform::FileHandle h, std::vector<uint8_t>& out) {
 
 }  // namespace
 
+void SortFolderListing(std::vector<FoundItem>& items) { SortListing(items); }
+
 struct ScanLogStore::Impl {
   size_t waiting = 0;     // bytes in the buffer not yet written
   uint64_t appended = 0;  // records appended since Open

@@ -14,6 +14,10 @@
 
 namespace nuvarin {
 
+// The order of every folder listing and search result: files before folders,
+// then names compared without regard to case; stable.
+void SortFolderListing(std::vector<FoundItem>& items);
+
 class ScanLogStore {
  public:
   static constexpr size_t kBufferBytes = 69200;  // 200 records
