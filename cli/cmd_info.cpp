@@ -1,6 +1,7 @@
 #include <iostream>
 
 #include "cli/commands.h"
+#include "cli/listing.h"
 #include "cli/options.h"
 #include "cli/targets.h"
 #include "storage/text_helpers.h"
@@ -21,7 +22,7 @@ int CmdInfo(const std::vector<std::string>& args) {
     return kExitFailed;
   }
   if (options.has("json")) {
-    std::cout << "{\"target\": \"" << target.description << "\", \"bytes\": " << facts.bytes
+    std::cout << "{\"target\": " << JsonString(target.description) << ", \"bytes\": " << facts.bytes
               << ", \"sectors\": " << facts.sectors << ", \"sectorSize\": " << facts.sectorSize
               << ", \"fileSystem\": \"" << AreaClassName(facts.areaClass) << "\"}\n";
     return kExitDone;
