@@ -9,6 +9,7 @@
 #include "fat/fat_directory_search.h"
 #include "fat/fat_extraction.h"
 #include "storage/file_type_groups.h"
+#include "storage/preview_output.h"
 #include "platform/error_codes.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
@@ -142,41 +143,18 @@ int32_t CProfessionalFatRecovery::PreviewItem(const FoundItem* item, std::filesy
                                               uint8_t* buffer, uint32_t& bufferSize, ShortCallback callback,
                                               void* context) {
   if (item == nullptr) return kErrInvalidParameter;
-  auto report = [&](int32_t percent, int32_t error) {
-    return callback ? callback(context, percent, error) : 0;
-  };
-  const uint32_t capacityIn = bufferSize;
-  bufferSize = 0;
-  std::filesystem::path folder = platform::ScanLogRoot();
-  std::filesystem::path target = PreviewDestination(item->Name(), folder);
-  platform::FileHandle out = platform::kInvalidHandle;
-  if (!target.empty()) {
-    platform::CreateFolders(folder);
-    std::error_code ec;
-    std::filesystem::remove(target, ec);
-    int32_t rc = platform::OpenReadWrite(target, out, true);
-    if (rc != kOk) {
-      report(100, rc);
-      return rc;
-    }
-    outPath = target;
-  } else if (buffer == nullptr) {
-    return kErrInvalidParameter;
-  }
-
+  PreviewWriter writer(item->Name(), item->size, buffer, bufferSize, callback, context);
+  int32_t result = writer.Open(outPath);
+  if (result != kOk) return result;
   ContiguousClusterReader reader(*item, bytesPerSector_);
-  int32_t result = reader.Validate();
-  const uint64_t total = target.empty() ? std::min<uint64_t>(item->size, capacityIn) : item->size;
-  uint64_t done = 0;
-  if (result == kOk && total == 0) {
-    report(100, 0);
-  } else if (result == kOk) {
+  result = reader.Validate();
+  if (result == kOk && !writer.Complete()) {
     size_t capacity =
         std::max<size_t>(item->clusterSize, kPreviewPieceBytes / item->clusterSize * item->clusterSize);
     std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[capacity]);
     if (!piece) result = kErrNotEnoughMemory;
     auto read = [this](uint64_t s, uint64_t n, uint8_t* b, uint64_t& got) { return ReadArea(s, n, b, got); };
-    while (result == kOk && done < total) {
+    while (result == kOk && !writer.Complete()) {
       size_t got = 0;
       result = reader.Next(piece.get(), capacity, got, read);
       if (result != kOk) break;
@@ -184,31 +162,10 @@ int32_t CProfessionalFatRecovery::PreviewItem(const FoundItem* item, std::filesy
         result = kErrReadFault;
         break;
       }
-      size_t take = static_cast<size_t>(std::min<uint64_t>(got, total - done));
-      if (out != platform::kInvalidHandle) {
-        result = platform::WriteAll(out, piece.get(), take);
-        if (result != kOk) break;
-      } else {
-        std::copy(piece.get(), piece.get() + take, buffer + done);
-        bufferSize = static_cast<uint32_t>(done + take);
-      }
-      done += take;
-      int32_t answer = report(static_cast<int32_t>(done * 100 / total), 0);
-      if (answer != 0) {
-        result = answer;
-        break;
-      }
+      result = writer.Write(piece.get(), got);
     }
   }
-  if (result > 0) report(100, result);
-  if (out != platform::kInvalidHandle) {
-    platform::Close(out);
-    if (result != kOk) {
-      std::error_code ec;
-      std::filesystem::remove(target, ec);
-    }
-  }
-  return result;
+  return writer.Finish(result, outPath);
 }
 
 }  // namespace nuvarin

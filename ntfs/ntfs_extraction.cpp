@@ -10,6 +10,7 @@
 #include "platform/text.h"
 #include "storage/byte_reader.h"
 #include "storage/file_type_groups.h"
+#include "storage/preview_output.h"
 #include "storage/recovered_output.h"
 
 namespace nuvarin {
@@ -101,53 +102,13 @@ class RecoverSink final : public NtfsDataSink {
 
 class PreviewSink final : public NtfsDataSink {
  public:
-  PreviewSink(platform::FileHandle file, uint8_t* buffer, uint64_t target, ShortCallback callback, void* context)
-      : file_(file), buffer_(buffer), target_(target), callback_(callback), context_(context) {}
-  uint64_t Target() const override { return target_; }
-  int32_t Put(const uint8_t* data, size_t length) override {
-    length = static_cast<size_t>(std::min<uint64_t>(length, target_ - done_));
-    if (file_ != platform::kInvalidHandle) {
-      int32_t rc = platform::WriteAll(file_, data, length);
-      if (rc != kOk) return rc;
-    } else {
-      std::memcpy(buffer_ + done_, data, length);
-      copied_ += length;
-    }
-    done_ += length;
-    return Report();
-  }
-  int32_t PutZeros(uint64_t length) override {
-    static const uint8_t kZeros[4096] = {};
-    length = std::min(length, target_ - done_);
-    while (length > 0) {
-      size_t piece = static_cast<size_t>(std::min<uint64_t>(length, sizeof(kZeros)));
-      if (file_ != platform::kInvalidHandle) {
-        int32_t rc = platform::WriteAll(file_, kZeros, piece);
-        if (rc != kOk) return rc;
-      } else {
-        std::memset(buffer_ + done_, 0, piece);
-        copied_ += piece;
-      }
-      done_ += piece;
-      length -= piece;
-    }
-    return Report();
-  }
-  uint64_t Copied() const { return copied_; }
+  explicit PreviewSink(PreviewWriter& writer) : writer_(writer) {}
+  uint64_t Target() const override { return writer_.Total(); }
+  int32_t Put(const uint8_t* data, size_t length) override { return writer_.Write(data, length); }
+  int32_t PutZeros(uint64_t length) override { return writer_.WriteZeros(length); }
 
  private:
-  int32_t Report() {
-    if (!callback_) return kOk;
-    int32_t percent = target_ ? static_cast<int32_t>(done_ * 100 / target_) : 100;
-    return callback_(context_, percent, 0);
-  }
-  platform::FileHandle file_;
-  uint8_t* buffer_;
-  uint64_t target_;
-  uint64_t done_ = 0;
-  uint64_t copied_ = 0;
-  ShortCallback callback_;
-  void* context_;
+  PreviewWriter& writer_;
 };
 
 }  // namespace
@@ -170,38 +131,15 @@ int32_t RecoverNtfsFile(const FoundItem& item, const std::filesystem::path& path
 int32_t PreviewNtfsItem(const FoundItem* item, std::filesystem::path& outPath, uint8_t* buffer,
                         uint32_t& bufferSize, ShortCallback callback, void* context, const SectorDevice& device,
                         uint32_t bytesPerSector, const NtfsDataLookup& lookup) {
-  uint32_t capacity = buffer ? bufferSize : 0;
-  bufferSize = 0;
-  if (!item) return kErrInvalidParameter;
-  std::filesystem::path folder = platform::ScanLogRoot();
-  std::filesystem::path target = PreviewDestination(item->Name(), folder);
-  platform::FileHandle file = platform::kInvalidHandle;
-  uint64_t wanted = item->size;
-  if (!target.empty()) {
-    platform::CreateFolders(folder);
-    std::error_code ec;
-    std::filesystem::remove(target, ec);
-    int32_t rc = platform::OpenReadWrite(target, file, true);
-    if (rc != kOk) return rc;
-    outPath = target;
-  } else {
-    wanted = std::min<uint64_t>(wanted, capacity);
+  if (!item) {
+    bufferSize = 0;
+    return kErrInvalidParameter;
   }
-  PreviewSink sink(file, buffer, wanted, callback, context);
-  NtfsCopyResult copy = CopyNtfsData(*item, device, bytesPerSector, lookup, sink);
-  int32_t rc = copy.code;
-  if (rc == kOk && wanted == 0 && callback) rc = callback(context, 100, 0);
-  if (rc > 0 && callback) callback(context, 100, rc);
-  if (file != platform::kInvalidHandle) {
-    platform::Close(file);
-    if (rc != kOk) {
-      std::error_code ec;
-      std::filesystem::remove(target, ec);
-      outPath.clear();
-    }
-  }
-  bufferSize = static_cast<uint32_t>(sink.Copied());
-  return rc;
+  PreviewWriter writer(item->Name(), item->size, buffer, bufferSize, callback, context);
+  int32_t rc = writer.Open(outPath);
+  if (rc != kOk) return rc;
+  PreviewSink sink(writer);
+  return writer.Finish(CopyNtfsData(*item, device, bytesPerSector, lookup, sink).code, outPath);
 }
 
 }  // namespace nuvarin

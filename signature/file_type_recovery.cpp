@@ -10,6 +10,7 @@
 #include "signature/carve_state.h"
 #include "signature/catalogue.h"
 #include "storage/file_type_groups.h"
+#include "storage/preview_output.h"
 #include "storage/recovered_output.h"
 #include "storage/scan_log_index.h"
 
@@ -201,48 +202,12 @@ int32_t CFileTypeRecovery::RecoverItem(const FoundItem* item, const std::filesys
 int32_t CFileTypeRecovery::PreviewItem(const FoundItem* item, std::filesystem::path& outPath, uint8_t* buffer,
                                        uint32_t& bufferSize, ShortCallback callback, void* context) {
   if (item == nullptr) return kErrInvalidParameter;
-  auto report = [&](int32_t percent, int32_t error) { return callback ? callback(context, percent, error) : 0; };
-  const uint32_t capacity = bufferSize;
-  bufferSize = 0;
-  std::filesystem::path target = PreviewDestination(item->Name(), platform::ScanLogRoot());
-  platform::FileHandle out = platform::kInvalidHandle;
-  if (!target.empty()) {
-    platform::CreateFolders(target.parent_path());
-    std::error_code ec;
-    std::filesystem::remove(target, ec);
-    int32_t rc = platform::OpenReadWrite(target, out, /*truncate=*/true);
-    if (rc != kOk) {
-      report(100, rc);
-      return rc;
-    }
-    outPath = target;
-  } else if (buffer == nullptr) {
-    return kErrInvalidParameter;
-  }
-  const uint64_t total = target.empty() ? std::min<uint64_t>(item->size, capacity) : item->size;
-  uint64_t done = 0;
-  int32_t result = CopyItem(*item, total, [&](const uint8_t* data, size_t n, uint64_t) {
-    if (out != platform::kInvalidHandle) {
-      int32_t rc = platform::WriteAll(out, data, n);
-      if (rc != kOk) return rc;
-    } else {
-      std::copy(data, data + n, buffer + done);
-    }
-    done += n;
-    bufferSize = target.empty() ? static_cast<uint32_t>(done) : 0;
-    return report(static_cast<int32_t>(total ? done * 100 / total : 100), 0);
-  });
-  if (result == kOk && total == 0) report(100, 0);
-  if (result > 0) report(100, result);
-  if (out != platform::kInvalidHandle) {
-    platform::Close(out);
-    if (result != kOk) {
-      std::error_code ec;
-      std::filesystem::remove(target, ec);
-      outPath.clear();
-    }
-  }
-  return result;
+  PreviewWriter writer(item->Name(), item->size, buffer, bufferSize, callback, context);
+  int32_t result = writer.Open(outPath);
+  if (result != kOk) return result;
+  result = CopyItem(*item, writer.Total(),
+                    [&](const uint8_t* data, size_t n, uint64_t) { return writer.Write(data, n); });
+  return writer.Finish(result, outPath);
 }
 
 }  // namespace nuvarin
