@@ -437,7 +437,8 @@ int32_t CProfessionalRecovery::SearchItems(const std::string& pattern, std::vect
   }
   out.insert(out.end(), fileSystemFound.begin(), fileSystemFound.end());
   for (const FoundItem& c : carved) {
-    auto it = starts.find(c.entrySector);
+    const uint64_t first = c.entrySector;  // a copy: record fields are packed
+    auto it = starts.find(first);
     if (it != starts.end()) {
       std::string ext = platform::AsciiLower(NameExtension(c.Name()));
       if (ext == it->second || (it->second == "thm" && ext == "jpg")) continue;

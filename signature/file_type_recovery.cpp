@@ -164,7 +164,7 @@ int32_t CFileTypeRecovery::CarveAt(uint32_t sectorSize, const uint8_t* sector, s
 template <class Sink>
 int32_t CFileTypeRecovery::CopyItem(const FoundItem& item, uint64_t limit, Sink&& sink) {
   const uint32_t ss = device_.bytesPerSector ? device_.bytesPerSector : 512;
-  uint64_t remaining = std::min(item.size, limit);
+  uint64_t remaining = std::min<uint64_t>(+item.size, limit);  // a copy: record fields are packed
   uint64_t next = item.entrySector;
   while (remaining > 0) {
     uint64_t want = std::min<uint64_t>(remaining, kCopyBytes);
