@@ -242,7 +242,15 @@ int32_t CProfessionalRecovery::Sweep(bool freeSpaceMode, SweepPosition& pos) {
       uint64_t overrun = 0;
       if (got > 0) {
         int32_t rc = DispatchBuffer(buffer_.data(), got, first, pos, total, eta, overrun);
-        if (rc == kCancelCode) return rc;
+        if (rc == kCancelCode) {
+          // Cancelled while a file was being sized: the sectors before it are
+          // done, so that a continued scan starts at that file, not before it
+          // (which would log this buffer's earlier findings twice).
+          pos.offset += overrun;
+          pos.done += overrun;
+          stats_.sectorsDone = pos.done;
+          return rc;
+        }
       }
       uint64_t step = k + overrun;
       pos.offset += step;
@@ -318,7 +326,10 @@ int32_t CProfessionalRecovery::DispatchBuffer(const uint8_t* buffer, uint64_t co
       fatSearch_->HandleEntrySector(sector, bps, abs);
     } else {
       int32_t rc = carver_->CarveAt(bps, sector, bps, device_, abs, pos.done + s, total, eta, found, skip);
-      if (rc == kCancelCode) return rc;
+      if (rc == kCancelCode) {
+        overrun = s;  // sectors of this buffer already handled
+        return rc;
+      }
       if (skip == 0) skip = 1;
     }
     s += skip;

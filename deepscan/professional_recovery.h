@@ -79,7 +79,8 @@ class CProfessionalRecovery final : public IFileRecoveryParse, public IResumable
   int32_t OpenMemberLogs();
   int32_t Sweep(bool freeSpaceMode, SweepPosition& pos);
   // Hands the `count` sectors in `buffer` (read at absolute sector `first`) to
-  // the searches; returns the sectors consumed beyond the buffer, or the cancel code.
+  // the searches; `overrun` receives the sectors consumed beyond the buffer,
+  // or, with the cancel code, the sectors of the buffer handled before it.
   int32_t DispatchBuffer(const uint8_t* buffer, uint64_t count, uint64_t first, const SweepPosition& pos,
                          uint64_t total, int32_t eta, uint64_t& overrun);
   IFileRecoveryParse* EngineOfKind(uint32_t sourceKind, bool includeCarver);

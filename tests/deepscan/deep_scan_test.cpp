@@ -297,6 +297,42 @@ TEST(DeepScan, CancelledScanContinuesWhereItStopped) {
   EXPECT_EQ(Names(second.files), Names(full.files));
 }
 
+// A cancel while a file is being sized, with an earlier file of the same
+// buffer already logged: the continued scan starts at the cancelled file and
+// logs every file once.
+TEST(DeepScan, CancelWhileSizingResumesAtThatFile) {
+  const fs::path image = DeepScanFixtures::root / "two-files.img";
+  auto r = RunCommand("cd " + ShellQuote(DeepScanFixtures::root.string()) + " && " +
+                      "{ cat src/photos/Tiles.png; head -c $((8 * 512 - $(stat -c %s src/photos/Tiles.png))) /dev/zero; "
+                      "cat 'src/photos/Harbour at dawn.jpg'; head -c 3145728 /dev/urandom; } > two-files.img");
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  struct CancelInFirstBuffer {
+    static int32_t Callback(void*, int32_t, int32_t, int32_t, uint64_t done, uint64_t total, uint64_t, uint32_t) {
+      // The sweep reports after whole buffers of 128 sectors; the carver, while
+      // it sizes a file, reports the file's first sector plus what it has
+      // read: the first report off the buffer grid comes from the JPEG at 8.
+      return (total && done % 128 != 0) ? kCancelCode : 0;
+    }
+  };
+  {
+    auto engine = CreateEngineForImage(image, 1, true);
+    ASSERT_NE(engine, nullptr);
+    auto* resumable = dynamic_cast<IResumableScan*>(engine.get());
+    if (resumable->Resuming()) {
+      ScanLogIndex::Instance().RemoveEntry(resumable->PreviousScanFolder());
+      resumable->ClearResuming();
+    }
+    engine->SetProgressCallback(&CancelInFirstBuffer::Callback, nullptr, nullptr, 100);
+    ASSERT_EQ(engine->OpenLog(nullptr), kCancelCode);
+  }
+  ScanOutcome second = DeepScan(image, nullptr, /*fresh=*/false);
+  EXPECT_EQ(second.result, 0);
+  std::map<uint64_t, int> bySector;
+  for (const FoundItem& f : second.files) ++bySector[f.entrySector];
+  EXPECT_EQ(bySector[0], 1);  // the PNG, logged before the cancel, once
+  EXPECT_EQ(bySector[8], 1);  // the JPEG, sized again after the cancel, once
+}
+
 TEST(DeepScan, UnreadableImageGivesNoEngine) {
   EXPECT_EQ(CreateEngineForImage(DeepScanFixtures::root / "missing.img", 1, true), nullptr);
 }
