@@ -10,6 +10,7 @@
 #include "platform/error_codes.h"
 #include "platform/paths.h"
 #include "signature/catalogue.h"
+#include "storage/cluster_bitmap.h"
 #include "storage/scan_log_index.h"
 
 namespace nuvarin {
@@ -480,33 +481,17 @@ int32_t CFastFatRecovery::NextFreeExtent(uint64_t& position, uint64_t& length) {
   // Work inside the data area; a position in front of it starts at cluster 2.
   uint64_t rel = position > dataStart ? position - dataStart : 0;
   uint64_t c = rel / spc;
-  auto isSet = [&](uint64_t bit) { return (bitmap_[bit / 8] >> (bit % 8)) & 1; };
+  const uint8_t* map = bitmap_.data();
   if (c < bitmapClusters_) {
-    uint64_t k = c;
-    while (k < bitmapClusters_) {
-      if ((k % 8) == 0 && bitmap_[k / 8] == 0xFF) {
-        k += 8;
-        continue;
-      }
-      if (!isSet(k)) break;
-      ++k;
-    }
+    uint64_t k = FindBit(map, c, bitmapClusters_, false);  // the first free cluster at or after c
     if (k < bitmapClusters_) {
       if (k != c) rel = k * spc;  // the start of the first free cluster
       c = k;
     }
   }
   uint64_t free = 0;
-  if (c < bitmapClusters_ && !isSet(c)) {
-    uint64_t k = c;
-    while (k < bitmapClusters_) {
-      if ((k % 8) == 0 && bitmap_[k / 8] == 0 && k + 8 <= bitmapClusters_) {
-        k += 8;
-        continue;
-      }
-      if (isSet(k)) break;
-      ++k;
-    }
+  if (c < bitmapClusters_ && !BitSet(map, c)) {
+    uint64_t k = FindBit(map, c, bitmapClusters_, true);
     free = (k - c) * spc - (rel - c * spc);
   }
   uint64_t absolute = rel + dataStart;
