@@ -128,6 +128,16 @@ int32_t RecoverNtfsFile(const FoundItem& item, const std::filesystem::path& path
   return writer.Finish(kErrReadFault);
 }
 
+int32_t RecoverNtfsItem(IFileRecoveryParse& engine, const FoundItem& item, const std::filesystem::path& destination,
+                        uint32_t baseDepth, const SectorDevice& device, uint32_t bytesPerSector,
+                        const NtfsDataLookup& lookup, FileCallback callback, void* context) {
+  auto recoverOne = [&](const FoundItem& one, const std::filesystem::path& path, RecoverQueue& queue) -> int32_t {
+    if (one.isFolder) return RecoverFolderStep(one, path, queue);
+    return RecoverNtfsFile(one, path, device, bytesPerSector, lookup, callback, context);
+  };
+  return RunRecoveryWalk(engine, &item, destination, baseDepth, recoverOne);
+}
+
 int32_t PreviewNtfsItem(const FoundItem* item, std::filesystem::path& outPath, uint8_t* buffer,
                         uint32_t& bufferSize, ShortCallback callback, void* context, const SectorDevice& device,
                         uint32_t bytesPerSector, const NtfsDataLookup& lookup) {

@@ -52,6 +52,12 @@ int32_t RecoverNtfsFile(const FoundItem& item, const std::filesystem::path& path
                         uint32_t bytesPerSector, const NtfsDataLookup& lookup, FileCallback callback,
                         void* context);
 
+// RecoverItem of an NTFS engine: the shared folder walk with RecoverNtfsFile
+// as the step for files.
+int32_t RecoverNtfsItem(IFileRecoveryParse& engine, const FoundItem& item, const std::filesystem::path& destination,
+                        uint32_t baseDepth, const SectorDevice& device, uint32_t bytesPerSector,
+                        const NtfsDataLookup& lookup, FileCallback callback, void* context);
+
 // PreviewItem of an NTFS finding: documents to the scan-log folder under their
 // own name, pictures to "tmp.jpg", audio and video to "tmp.avi", everything
 // else into `buffer` (cut at its capacity).

@@ -215,12 +215,8 @@ int32_t CProfessionalNtfsRecovery::RecoverItem(const FoundItem* item, const std:
                                                uint32_t baseDepth) {
   if (!item) return kErrInvalidParameter;
   if (!opened_) return kErrInvalidHandle;
-  NtfsDataLookup lookup = DataLookup();
-  auto recoverOne = [&](const FoundItem& one, const std::filesystem::path& path, RecoverQueue& queue) -> int32_t {
-    if (one.isFolder) return RecoverFolderStep(one, path, queue);
-    return RecoverNtfsFile(one, path, device_, geometry_.bytesPerSector, lookup, fileCallback_, context_);
-  };
-  return RunRecoveryWalk(*this, item, destination, baseDepth, recoverOne);
+  return RecoverNtfsItem(*this, *item, destination, baseDepth, device_, geometry_.bytesPerSector, DataLookup(),
+                         fileCallback_, context_);
 }
 
 int32_t CProfessionalNtfsRecovery::PreviewItem(const FoundItem* item, std::filesystem::path& outPath, uint8_t* buffer,

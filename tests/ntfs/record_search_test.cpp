@@ -193,7 +193,9 @@ class RecordSearchOnFormattedVolume : public ::testing::Test {
       EXPECT_EQ(+item.sourceKind, kSourceNtfsRecordSearch);
       std::vector<uint8_t> want = test::ReadFile(source);
       // Data too large for its record lives in clusters of the format that wrote it.
-      if (want.size() > 1024) EXPECT_EQ(+item.clusterSize, clusterBytes);
+      if (want.size() > 1024) {
+        EXPECT_EQ(+item.clusterSize, clusterBytes);
+      }
       EXPECT_EQ(+item.size, want.size());
       std::string path;
       EXPECT_EQ(engine.GetItemPath(&item, path), kOk);
