@@ -86,7 +86,9 @@ std::string Expand(std::string text, const std::string& dir) {
 TEST_F(CliTest, BadInputGivesAClearErrorAndExitCode) {
   for (const BadCase& c : kBadCases) {
     SCOPED_TRACE(c.name);
-    if (*c.setup) ASSERT_EQ(RunCommand(Expand(c.setup, dir_.path().string())).exitCode, 0);
+    if (*c.setup) {
+      ASSERT_EQ(RunCommand(Expand(c.setup, dir_.path().string())).exitCode, 0);
+    }
     CommandResult r = Run(Expand(c.args, dir_.path().string()));
     EXPECT_EQ(r.exitCode, c.exitCode) << r.output;
     EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
